@@ -1,0 +1,10 @@
+#include "app/capture_settings.h"
+
+namespace lumora {
+
+CaptureSettings& captureSettings() {
+    static CaptureSettings settings;
+    return settings;
+}
+
+}  // namespace lumora

@@ -1,0 +1,67 @@
+#pragma once
+// Where the options live in the registry store, declared once as a table, and their decoding.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/capture_settings.h"
+
+namespace lumora::settings {
+
+inline constexpr int kRoot = 4;  // HKEY_LOCAL_MACHINE
+inline constexpr std::string_view kSettingsKey = "software\\Velmora\\Krel-V1.10";
+inline constexpr std::string_view kShutdownKey = "software\\Velmora\\Krel";
+
+// The option rows; names spelled exactly as stored.
+enum class Option {
+    Counter,           // N
+    Sound,             // yinxiao
+    Logo,              // logo
+    Engine,            // yinqing
+    FixedSize,         // chicun
+    Width,             // chang
+    Height,            // gao
+    Naming,            // mingming
+    CustomPrefix,      // zidingyimingming
+    SettingsTab,       // xuanzhejia_xuanzhongxiang
+    TimedMode,         // dingshijietu
+    TimedTimes,        // 定时时间
+    IntervalMode,      // jianduanjietu
+    IntervalSeconds,   // 间断时间
+};
+
+enum class ValueType { Number, Text };
+
+struct OptionRow {
+    Option option;
+    std::string_view valueName;
+    ValueType type;
+    std::int32_t defaultNumber;    // for numbers
+    std::string_view defaultText;  // for texts
+};
+
+std::span<const OptionRow> optionTable();
+const OptionRow& row(Option option);
+// "software\Velmora\Krel-V1.10\" + value name.
+std::string valuePath(Option option);
+
+// Reads one value with its table default.
+std::int32_t readNumber(Option option);
+std::string readText(Option option);
+// Writes one value under the settings key; false when the store refused it.
+bool writeNumber(Option option, std::int64_t value);
+bool writeText(Option option, std::string_view text);
+
+// Decoding of stored numbers into fields.
+int decodeSound(std::int32_t stored);  // 1..3 as is, anything else 0
+bool decodeLogo(std::int32_t stored);  // exactly 1
+ImageEngine decodeEngine(std::int32_t stored);
+NamingRule decodeNaming(std::int32_t stored);
+ScheduleMode decodeSchedule(std::int32_t stored);
+
+// The stored value N plus 1, computed in floating point and truncated to 64 bits.
+std::int64_t nextCounter(std::int32_t storedN);
+
+}  // namespace lumora::settings

@@ -1,0 +1,37 @@
+#pragma once
+// File attributes and deletion, the program's own location, the process list.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lumora::platform {
+
+// Bits masked to 0x27: read-only (1) removes every write permission bit, its absence restores
+// the owner's write bit; hidden (2), system (4) and archive (0x20) change nothing on Linux.
+// False for a missing file.
+bool setFileAttributes(const std::string& path, std::uint32_t bits);
+// unlink; false for a missing file or a directory.
+bool deleteFile(const std::string& path);
+
+// The folder of /proc/self/exe without a trailing "/", and the file name alone.
+std::string programDirectory();
+std::string programFileName();
+
+// The capture folder at start-up and after a cancelled folder dialog, ending with "/": the
+// program's directory when the user may write there, else the user's pictures folder
+// (XDG_PICTURES_DIR, else $HOME/Pictures; created when missing).
+std::string defaultCaptureFolder();
+
+struct ProcessRecord {
+    std::uint32_t processId = 0;
+    std::string executableName;  // file name only
+    std::uint32_t moduleId = 0;
+    std::uint32_t parentProcessId = 0;
+    std::int32_t basePriority = 0;
+    std::uint32_t threadCount = 0;
+};
+
+// One record per running process in ascending pid order; empty when /proc cannot be read.
+std::vector<ProcessRecord> listProcesses();
+
+}  // namespace lumora::platform

@@ -1,0 +1,30 @@
+#pragma once
+// Writing capture files: raw bytes, and BMP to JPEG through libjpeg.
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+#include <string>
+
+namespace lumora::platform {
+
+// Creates or truncates `path` and writes the pieces in order. False for an empty path, a file
+// that cannot be opened or that another writer holds locked, or any write/close error.
+bool writeFileBytes(const std::string& path, std::span<const std::uint8_t> data);
+bool writeFileBytes(const std::string& path,
+                    std::initializer_list<std::span<const std::uint8_t>> pieces);
+
+// Result codes of convertBmpToJpg.
+enum ConvertResult : int {
+    kConvertOk = 1,
+    kConvertNoSource = -1,
+    kConvertUndecodable = -3,
+    kConvertWriteFailed = -4,
+    kConvertBadArguments = -7,
+};
+
+// Reads the BMP at bmpPath and writes a baseline JFIF to jpgPath. quality 1..100, smoothing
+// 0..100. Never changes the source.
+int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool grayscale,
+                    int quality, bool optimise = false, int smoothing = 0);
+
+}  // namespace lumora::platform

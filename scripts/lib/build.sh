@@ -1,0 +1,19 @@
+# Sourced by scripts: configures and builds one flavour of the tree.
+#   lumora_build release|asan
+lumora_build() {
+    local flavour="$1" root
+    root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+    local dir="$root/build/$flavour"
+    local args=(-S "$root" -B "$dir" -G Ninja)
+    case "$flavour" in
+        release) args+=(-DCMAKE_BUILD_TYPE=Release -DLUMORA_TESTS=OFF -DLUMORA_BENCH=ON) ;;
+        asan) args+=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1"
+                     -DLUMORA_SANITIZE=ON -DLUMORA_BENCH=OFF) ;;
+        *) echo "unknown build flavour $flavour" >&2; return 1 ;;
+    esac
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake "${args[@]}" >/dev/null
+    fi
+    cmake --build "$dir"
+    LUMORA_BUILD_DIR="$dir"
+}

@@ -1,0 +1,52 @@
+# Sourced by scripts: starts a virtual X desktop (Xvfb on a free display, openbox without key
+# bindings, trayer as tray host) and exports DISPLAY. Call xsession_start [WxHxD], then
+# xsession_stop (also run on exit).
+XSESSION_PIDS=()
+
+xsession_start() {
+    local screen="${1:-1920x1080x24}"
+    local here
+    here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+    XSESSION_DIR="$(mktemp -d "${TMPDIR:-/tmp}/lumora-x.XXXXXX")"
+    chmod 700 "$XSESSION_DIR"
+    mkfifo "$XSESSION_DIR/displayfd"
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp +extension RANDR \
+        3>"$XSESSION_DIR/displayfd" >"$XSESSION_DIR/xvfb.log" 2>&1 &
+    XSESSION_PIDS+=($!)
+    local num
+    read -r num <"$XSESSION_DIR/displayfd"
+    export DISPLAY=":$num"
+    export XDG_RUNTIME_DIR="$XSESSION_DIR/runtime"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+    trap xsession_stop EXIT
+    openbox --config-file "$here/openbox-rc.xml" >"$XSESSION_DIR/openbox.log" 2>&1 &
+    XSESSION_PIDS+=($!)
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+        --transparent false --expand true >"$XSESSION_DIR/trayer.log" 2>&1 &
+    XSESSION_PIDS+=($!)
+    # Wait until the window manager owns the screen and the tray host is there.
+    for _ in $(seq 1 100); do
+        if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
+            xprop -root 2>/dev/null | grep -q '_NET_SYSTEM_TRAY_S0\|_NET_SUPPORTED'; then
+            break
+        fi
+        sleep 0.05
+    done
+    for _ in $(seq 1 100); do
+        xdpyinfo 2>/dev/null | grep -q . && break
+        sleep 0.05
+    done
+}
+
+xsession_stop() {
+    local pid
+    for pid in "${XSESSION_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${XSESSION_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    XSESSION_PIDS=()
+    [ -n "${XSESSION_DIR:-}" ] && rm -rf "$XSESSION_DIR"
+    XSESSION_DIR=""
+}
