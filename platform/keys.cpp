@@ -1,0 +1,192 @@
+// Key observation on X11. A key pressed and released between two polls of the capture timer
+// must still count, which XQueryKeymap alone cannot tell: XInput2 raw key events delivered to
+// the root window give every press, whoever has the focus, without grabbing anything. The
+// keymap query answers "down now" for a key held across polls.
+#include "platform/keys.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/keysym.h>
+
+#include <array>
+#include <mutex>
+
+#include "platform/x11_errors.h"
+
+namespace lumora::platform {
+
+namespace {
+
+struct ObservedKey {
+    int virtualKey;
+    KeySym keysym;
+    KeyCode code = 0;
+    bool pressedSinceQuery = false;  // latched by a raw press, cleared when this key is queried
+    bool downAtLastCheck = false;
+};
+
+class KeyMonitor {
+public:
+    static KeyMonitor& instance() {
+        static KeyMonitor monitor;
+        return monitor;
+    }
+
+    std::int32_t query(int virtualKey) {
+        std::lock_guard lock(mutex_);
+        ObservedKey* key = find(virtualKey);
+        if (!key || !display_)
+            return 0;
+        drainEvents();
+        // A keymap round trip is only needed when something may have changed: a raw event of
+        // an observed key arrived, or a key was down last time (held keys are re-checked on
+        // every poll rather than trusted), or raw events are not available at all.
+        bool anyDown = false;
+        for (const auto& k : keys_)
+            anyDown = anyDown || k.downAtLastCheck;
+        if (keymapStale_ || anyDown || !rawEvents_)
+            refreshDownState();
+        std::int32_t state = 0;
+        if (key->downAtLastCheck)
+            state |= 0x8000;
+        if (key->pressedSinceQuery)
+            state |= 1;
+        key->pressedSinceQuery = false;
+        return state;
+    }
+
+    WindowHandle activeWindow() {
+        std::lock_guard lock(mutex_);
+        if (!display_)
+            return 0;
+        x11::ErrorTrap trap(display_);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        unsigned char* data = nullptr;
+        const int status =
+            XGetWindowProperty(display_, DefaultRootWindow(display_), activeWindowAtom_, 0, 1,
+                               False, XA_WINDOW, &type, &format, &count, &remaining, &data);
+        WindowHandle window = 0;
+        if (status == Success && !trap.failed() && data && type == XA_WINDOW && format == 32 &&
+            count == 1) {
+            // Format-32 properties come back as longs whatever the server's word size.
+            window = static_cast<WindowHandle>(*reinterpret_cast<unsigned long*>(data));
+        }
+        if (data)
+            XFree(data);
+        return window;
+    }
+
+private:
+    KeyMonitor() {
+        display_ = XOpenDisplay(nullptr);
+        if (!display_)
+            return;
+        activeWindowAtom_ = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
+        lookUpKeycodes();
+        selectRawEvents();
+        // Whether a key is already held when observation starts is only known from the keymap.
+        keymapStale_ = true;
+    }
+
+    // The connection lives for the whole process: the monitor is a function-local static and
+    // X connections are reclaimed by the server when the process ends.
+    ~KeyMonitor() = default;
+
+    ObservedKey* find(int virtualKey) {
+        for (auto& k : keys_) {
+            if (k.virtualKey == virtualKey)
+                return &k;
+        }
+        return nullptr;
+    }
+
+    void lookUpKeycodes() {
+        for (auto& k : keys_)
+            k.code = XKeysymToKeycode(display_, k.keysym);
+    }
+
+    void selectRawEvents() {
+        int event = 0;
+        int error = 0;
+        if (!XQueryExtension(display_, "XInputExtension", &xiOpcode_, &event, &error))
+            return;
+        int major = 2;
+        int minor = 0;
+        if (XIQueryVersion(display_, &major, &minor) != Success || major < 2)
+            return;
+        std::array<unsigned char, XIMaskLen(XI_LASTEVENT)> mask{};
+        XISetMask(mask.data(), XI_RawKeyPress);
+        XISetMask(mask.data(), XI_RawKeyRelease);
+        XIEventMask eventMask{};
+        eventMask.deviceid = XIAllMasterDevices;
+        eventMask.mask_len = static_cast<int>(mask.size());
+        eventMask.mask = mask.data();
+        x11::ErrorTrap trap(display_);
+        XISelectEvents(display_, DefaultRootWindow(display_), &eventMask, 1);
+        rawEvents_ = !trap.failed();
+    }
+
+    // Reads whatever has arrived without blocking: XPending flushes and reads the socket but
+    // makes no round trip, which keeps an idle poll cheap.
+    void drainEvents() {
+        while (XPending(display_) > 0) {
+            XEvent event;
+            XNextEvent(display_, &event);
+            if (event.type == MappingNotify) {
+                XRefreshKeyboardMapping(&event.xmapping);
+                lookUpKeycodes();
+                keymapStale_ = true;
+                continue;
+            }
+            if (event.type != GenericEvent || event.xcookie.extension != xiOpcode_)
+                continue;
+            if (!XGetEventData(display_, &event.xcookie))
+                continue;
+            const int type = event.xcookie.evtype;
+            if (type == XI_RawKeyPress || type == XI_RawKeyRelease) {
+                const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+                for (auto& k : keys_) {
+                    if (k.code == 0 || raw->detail != k.code)
+                        continue;
+                    if (type == XI_RawKeyPress)
+                        k.pressedSinceQuery = true;
+                    keymapStale_ = true;
+                }
+            }
+            XFreeEventData(display_, &event.xcookie);
+        }
+    }
+
+    void refreshDownState() {
+        char keymap[32] = {};
+        XQueryKeymap(display_, keymap);
+        for (auto& k : keys_) {
+            k.downAtLastCheck = k.code != 0 && (keymap[k.code / 8] & (1 << (k.code % 8))) != 0;
+        }
+        keymapStale_ = false;
+    }
+
+    std::mutex mutex_;
+    Display* display_ = nullptr;
+    Atom activeWindowAtom_ = None;
+    int xiOpcode_ = -1;
+    bool rawEvents_ = false;
+    bool keymapStale_ = false;
+    std::array<ObservedKey, 2> keys_{{{kVkPrintScreen, XK_Print}, {kVkInsert, XK_Insert}}};
+};
+
+}  // namespace
+
+std::int32_t asyncKeyState(int virtualKey) {
+    return KeyMonitor::instance().query(virtualKey);
+}
+
+WindowHandle foregroundWindow() {
+    return KeyMonitor::instance().activeWindow();
+}
+
+}  // namespace lumora::platform
