@@ -238,11 +238,11 @@ QImage drawIcon(int size) {
     if (l.gapWidth > 0) {
         drawAperture(p, centre, l.irisRadius, l.openingRadius, iris);
     } else {
-        // Too small for blades: a clean lens with a bright highlight reads better.
-        p.setBrush(QColor(0xee, 0xef, 0xff));
-        p.drawEllipse(centre, l.irisRadius, l.irisRadius);
-        p.setBrush(kNavy);
-        p.drawEllipse(centre, l.openingRadius, l.openingRadius);
+        // Too small for blades: dark glass inside the ring with a glint reads as a lens.
+        const qreal glint = std::max<qreal>(1.0, l.openingRadius * 0.55);
+        p.setBrush(QColor(255, 255, 255, 230));
+        p.drawEllipse(centre + QPointF(-l.openingRadius * 0.55, -l.openingRadius * 0.55), glint,
+                      glint);
     }
     p.end();
     return image.convertToFormat(QImage::Format_ARGB32);
