@@ -1,0 +1,89 @@
+#include "capture/capture_and_save.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "app/settings_store.h"
+#include "assets/assets.h"
+#include "capture/file_naming.h"
+#include "platform/capture_files.h"
+#include "platform/files.h"
+#include "platform/image_encoding.h"
+#include "platform/snapshot.h"
+#include "platform/sound.h"
+#include "ui/runtime.h"
+#include "ui/windows.h"
+
+namespace lumora::capture {
+
+namespace {
+
+constexpr int kJpegQuality = 75;
+// Windows' hidden attribute; a no-op here (the temporary name starts with "."), kept so the
+// temporary file is marked the same way wherever the file layer can.
+constexpr std::uint32_t kHiddenAttribute = 2;
+
+// The folder as the main window shows it. Empty means no folder is known: nothing is written,
+// rather than guessing the current directory.
+std::string captureFolder() {
+    std::string folder = ui::controlText(ui::kMainWindow, "透明标签1");
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+void saveBmp(const std::string& base, const platform::SnapshotImage& image) {
+    const std::string path = platform::createNewFile(base, ".bmp");
+    if (path.empty())
+        return;
+    // An empty snapshot leaves the empty file, which is how a failed capture shows; a write
+    // that fails halfway would leave a truncated picture, which is worse than none.
+    if (!platform::writeFileBytes(path, image) && !image.empty())
+        platform::deleteFile(path);
+}
+
+void saveJpg(const std::string& folder, const std::string& base,
+             const platform::SnapshotImage& image) {
+    const std::string temp = platform::createTemporaryBmp(folder);
+    if (temp.empty())
+        return;  // the folder cannot take files: nothing to convert
+    platform::writeFileBytes(temp, image);
+    platform::setFileAttributes(temp, kHiddenAttribute);
+    const std::string path = platform::createNewFile(base, ".jpg");
+    if (!path.empty() && platform::convertBmpToJpg(temp, path, false, kJpegQuality, true, 0) !=
+                             platform::kConvertOk) {
+        // The reserved file is ours and holds nothing usable.
+        platform::deleteFile(path);
+    }
+    platform::deleteFile(temp);
+}
+
+void playShutter(int choice) {
+    if (choice < 1 || choice > 3)
+        return;
+    const std::string name = "shutter" + std::to_string(choice) + ".wav";
+    platform::playWavData(assets::find(name), false);
+}
+
+}  // namespace
+
+void captureAndSave(platform::WindowHandle window, CaptureKind kind) {
+    CaptureSettings& settings = captureSettings();
+    const std::string stem = makeFileStem(kind);
+    const std::string folder = captureFolder();
+    const platform::SnapshotImage image =
+        platform::takeSnapshot(window, settings.outputWidth, settings.outputHeight);
+    if (!folder.empty()) {
+        if (settings.imageEngine == ImageEngine::Jpg)
+            saveJpg(folder, folder + stem, image);
+        else
+            saveBmp(folder + stem, image);
+    }
+    playShutter(settings.soundChoice);
+    settings::writeNumber(settings::Option::Counter, settings.captureCounter);
+    if (settings.captureCounter < std::numeric_limits<std::int64_t>::max())
+        ++settings.captureCounter;
+}
+
+}  // namespace lumora::capture

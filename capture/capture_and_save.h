@@ -1,0 +1,16 @@
+#pragma once
+// The one pipeline every capture passes through: snapshot, file, sound, running number.
+#include "app/capture_settings.h"
+#include "platform/types.h"
+
+namespace lumora::capture {
+
+// Takes one snapshot of `window` (0: the whole primary screen) and saves it into the capture
+// folder shown by the main window, as BMP or as JPG by the current settings; then plays the
+// chosen shutter sound, stores the number this capture used and advances it. Shows nothing and
+// reports nothing: a failure leaves a missing (or, for an empty snapshot in BMP, an empty)
+// file. Never replaces an existing file: a taken name gets " (2)", " (3)", ... before the
+// extension. GUI thread only.
+void captureAndSave(platform::WindowHandle window = 0, CaptureKind kind = CaptureKind::Manual);
+
+}  // namespace lumora::capture
