@@ -1,0 +1,512 @@
+#include "platform/registry_format.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace lumora::platform::reg {
+
+namespace {
+
+constexpr std::string_view kHeader4 = "REGEDIT4";
+constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && sameName(text.substr(0, prefix.size()), prefix);
+}
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trimLeft(std::string_view s) {
+    while (!s.empty() && isSpace(s.front()))
+        s.remove_prefix(1);
+    return s;
+}
+
+std::string_view trimRight(std::string_view s) {
+    while (!s.empty() && isSpace(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string_view trim(std::string_view s) {
+    return trimRight(trimLeft(s));
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = lowerAscii(c);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Length of the well-formed UTF-8 sequence at s[i], 0 when there is none.
+std::size_t utf8Length(std::string_view s, std::size_t i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    if (c < 0x80)
+        return 1;
+    std::size_t n;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0)
+            lo = 0xA0;
+        if (c == 0xED)
+            hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0)
+            lo = 0x90;
+        if (c == 0xF4)
+            hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size())
+        return 0;
+    if (b(i + 1) < lo || b(i + 1) > hi)
+        return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (b(i + k) < 0x80 || b(i + k) > 0xBF)
+            return 0;
+    return n;
+}
+
+bool validUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8Length(s, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+void appendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// UTF-16LE to UTF-8; nullopt for an odd length or an unpaired surrogate.
+std::optional<std::string> utf16ToUtf8(const std::uint8_t* p, std::size_t size) {
+    if (size % 2 != 0)
+        return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < size; i += 2) {
+        std::uint32_t u = p[i] | (p[i + 1] << 8);
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 3 >= size)
+                return std::nullopt;
+            const std::uint32_t v = p[i + 2] | (p[i + 3] << 8);
+            if (v < 0xDC00 || v > 0xDFFF)
+                return std::nullopt;
+            u = 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00);
+            i += 2;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            return std::nullopt;
+        }
+        appendUtf8(out, u);
+    }
+    return out;
+}
+
+// A quoted name or text starting at s[0] == '"'. Only \" and \\ are escapes, as in exported
+// files; a backslash before anything else is kept as written. Sets `rest` after the closing
+// quote; nullopt when the closing quote is missing.
+std::optional<std::string> readQuoted(std::string_view s, std::string_view& rest) {
+    std::string out;
+    for (std::size_t i = 1; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '"') {
+            rest = s.substr(i + 1);
+            return out;
+        }
+        if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '"' || s[i + 1] == '\\')) {
+            out += s[++i];
+        } else {
+            out += c;
+        }
+    }
+    return std::nullopt;
+}
+
+// What may follow a complete value on its line: white space and a comment.
+bool onlyTrailer(std::string_view s) {
+    s = trimLeft(s);
+    return s.empty() || s.front() == ';';
+}
+
+// "aa,bb,cc" (one part of a possibly continued list). A trailing comma is allowed.
+bool readHexBytes(std::string_view s, std::vector<std::uint8_t>& out) {
+    s = trim(s);
+    while (!s.empty()) {
+        const std::size_t comma = s.find(',');
+        const std::string_view token = trim(s.substr(0, comma));
+        if (token.empty() || token.size() > 2)
+            return false;
+        int v = 0;
+        for (char c : token) {
+            const int d = hexDigit(c);
+            if (d < 0)
+                return false;
+            v = v * 16 + d;
+        }
+        out.push_back(static_cast<std::uint8_t>(v));
+        if (comma == std::string_view::npos)
+            break;
+        s = trimLeft(s.substr(comma + 1));
+    }
+    return true;
+}
+
+struct Line {
+    std::string_view text;
+    bool terminated;  // followed by a line end in the file
+};
+
+std::vector<Line> splitLines(std::string_view text) {
+    std::vector<Line> lines;
+    while (!text.empty()) {
+        const std::size_t nl = text.find('\n');
+        std::string_view line = text.substr(0, nl);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back({line, nl != std::string_view::npos});
+        if (nl == std::string_view::npos)
+            break;
+        text.remove_prefix(nl + 1);
+    }
+    return lines;
+}
+
+void removeKeyTree(Document& doc, std::string_view path) {
+    std::erase_if(doc.keys, [&](const Key& k) {
+        return sameName(k.path, path) ||
+               (k.path.size() > path.size() && k.path[path.size()] == '\\' &&
+                sameName(std::string_view(k.path).substr(0, path.size()), path));
+    });
+}
+
+Key* findKey(Document& doc, std::string_view path) {
+    for (auto& k : doc.keys)
+        if (sameName(k.path, path))
+            return &k;
+    return nullptr;
+}
+
+void appendQuoted(std::string& out, std::string_view s) {
+    out += '"';
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+}
+
+bool fitsQuotedText(const Value& v) {
+    if (v.type != kString || v.data.empty() || v.data.back() != 0)
+        return false;
+    const std::string_view text(reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1);
+    return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos &&
+           validUtf8(text);
+}
+
+}  // namespace
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return lowerAscii(x) == lowerAscii(y);
+           });
+}
+
+bool writableName(std::string_view name) {
+    return name.find_first_of("\r\n") == std::string_view::npos;
+}
+
+const Value* Document::find(std::string_view keyPath, std::string_view valueName) const {
+    for (const auto& k : keys) {
+        if (!sameName(k.path, keyPath))
+            continue;
+        for (const auto& v : k.values)
+            if (sameName(v.name, valueName))
+                return &v;
+        return nullptr;
+    }
+    return nullptr;
+}
+
+void Document::set(std::string_view keyPath, Value value) {
+    Key* key = findKey(*this, keyPath);
+    if (!key) {
+        keys.push_back(Key{std::string(keyPath), {}});
+        key = &keys.back();
+    }
+    for (auto& v : key->values) {
+        if (sameName(v.name, value.name)) {
+            // The name keeps the case it was created with.
+            v.type = value.type;
+            v.data = std::move(value.data);
+            return;
+        }
+    }
+    key->values.push_back(std::move(value));
+}
+
+// A file is refused (nullopt) when it lacks the header, holds a line of no known form, a
+// section or quoted text without its closing bracket or quote, a value outside any section, or
+// a hex list continued past the end of the file. Its last line, when the file does not end with
+// a line end, must be complete in a way that can be checked: a quoted text or an 8-digit DWORD;
+// anything else there may be a line cut short and is refused rather than misread.
+std::optional<Document> parse(std::string_view text) {
+    std::string converted;
+    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
+        static_cast<unsigned char>(text[1]) == 0xFE) {
+        auto utf8 =
+            utf16ToUtf8(reinterpret_cast<const std::uint8_t*>(text.data()) + 2, text.size() - 2);
+        if (!utf8)
+            return std::nullopt;
+        converted = std::move(*utf8);
+        text = converted;
+    }
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+
+    Document doc;
+    const std::vector<Line> lines = splitLines(text);
+    bool haveHeader = false;
+    bool version5 = false;
+    Key* section = nullptr;
+    bool sectionDeleted = false;  // inside a "[-...]" section: its values are ignored
+
+    for (std::size_t li = 0; li < lines.size(); ++li) {
+        const std::string_view line = trim(lines[li].text);
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (!haveHeader) {
+            if (line == kHeader4) {
+                haveHeader = true;
+            } else if (line == kHeader5) {
+                haveHeader = version5 = true;
+            } else {
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (line.front() == '[') {
+            if (line.back() != ']')
+                return std::nullopt;
+            std::string_view path = line.substr(1, line.size() - 2);
+            if (!path.empty() && path.front() == '-') {
+                path.remove_prefix(1);
+                if (path.empty())
+                    return std::nullopt;
+                removeKeyTree(doc, path);
+                section = nullptr;
+                sectionDeleted = true;
+                continue;
+            }
+            if (path.empty())
+                return std::nullopt;
+            sectionDeleted = false;
+            section = findKey(doc, path);
+            if (!section) {
+                doc.keys.push_back(Key{std::string(path), {}});
+                section = &doc.keys.back();
+            }
+            continue;
+        }
+
+        // A value line.
+        std::string name;
+        std::string_view rest;
+        if (line.front() == '@') {
+            rest = line.substr(1);
+        } else if (line.front() == '"') {
+            auto quoted = readQuoted(line, rest);
+            if (!quoted)
+                return std::nullopt;
+            name = std::move(*quoted);
+        } else {
+            return std::nullopt;
+        }
+        rest = trimLeft(rest);
+        if (rest.empty() || rest.front() != '=')
+            return std::nullopt;
+        rest = trimLeft(rest.substr(1));
+        if (!section && !sectionDeleted)
+            return std::nullopt;
+
+        Value value;
+        value.name = std::move(name);
+        bool checkable = false;  // complete even without a line end after it
+        if (rest.starts_with('"')) {
+            std::string_view after;
+            auto quoted = readQuoted(rest, after);
+            if (!quoted || !onlyTrailer(after))
+                return std::nullopt;
+            value.type = kString;
+            value.data.assign(quoted->begin(), quoted->end());
+            value.data.push_back(0);
+            checkable = true;
+        } else if (startsWithNoCase(rest, "dword:")) {
+            std::string_view digits = rest.substr(6);
+            const std::size_t end = digits.find_first_of(" \t;");
+            if (!onlyTrailer(digits.substr(std::min(end, digits.size()))))
+                return std::nullopt;
+            digits = digits.substr(0, end);
+            if (digits.empty() || digits.size() > 8)
+                return std::nullopt;
+            std::uint32_t v = 0;
+            for (char c : digits) {
+                const int d = hexDigit(c);
+                if (d < 0)
+                    return std::nullopt;
+                v = v * 16 + static_cast<std::uint32_t>(d);
+            }
+            value.type = kDword;
+            value.data = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+            checkable = digits.size() == 8;
+        } else if (startsWithNoCase(rest, "hex")) {
+            std::string_view spec = rest.substr(3);
+            value.type = kBinary;
+            if (spec.starts_with('(')) {
+                const std::size_t close = spec.find(')');
+                if (close == std::string_view::npos || close == 1 || close > 9)
+                    return std::nullopt;
+                std::uint32_t t = 0;
+                for (char c : spec.substr(1, close - 1)) {
+                    const int d = hexDigit(c);
+                    if (d < 0)
+                        return std::nullopt;
+                    t = t * 16 + static_cast<std::uint32_t>(d);
+                }
+                value.type = t;
+                spec = spec.substr(close + 1);
+            }
+            if (!spec.starts_with(':'))
+                return std::nullopt;
+            std::string_view part = trimRight(spec.substr(1));
+            while (part.ends_with('\\')) {
+                if (!readHexBytes(part.substr(0, part.size() - 1), value.data))
+                    return std::nullopt;
+                if (++li >= lines.size())
+                    return std::nullopt;
+                part = trim(lines[li].text);
+            }
+            if (!readHexBytes(part, value.data))
+                return std::nullopt;
+            if (version5 && (value.type == kString || value.type == kExpandString ||
+                             value.type == 7 /* REG_MULTI_SZ */)) {
+                // Version 5 files hold these as UTF-16LE; ours hold UTF-8 like every text.
+                if (auto utf8 = utf16ToUtf8(value.data.data(), value.data.size()))
+                    value.data.assign(utf8->begin(), utf8->end());
+            }
+        } else if (rest.starts_with('-') && onlyTrailer(rest.substr(1))) {
+            if (section) {
+                std::erase_if(section->values,
+                              [&](const Value& v) { return sameName(v.name, value.name); });
+            }
+            continue;
+        } else {
+            return std::nullopt;
+        }
+        if (!lines[li].terminated && !checkable)
+            return std::nullopt;
+        if (!section)
+            continue;  // a value of a deleted key
+        bool replaced = false;
+        for (auto& v : section->values) {
+            if (sameName(v.name, value.name)) {
+                v.type = value.type;
+                v.data = std::move(value.data);
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced)
+            section->values.push_back(std::move(value));
+    }
+    // Without a header every line was blank or a comment: an empty document.
+    return doc;
+}
+
+std::string format(const Document& doc) {
+    std::string out(kHeader4);
+    out += "\n\n";
+    char buf[32];
+    for (const auto& key : doc.keys) {
+        out += '[';
+        out += key.path;
+        out += "]\n";
+        for (const auto& v : key.values) {
+            const std::size_t lineStart = out.size();
+            if (v.name.empty()) {
+                out += '@';
+            } else {
+                appendQuoted(out, v.name);
+            }
+            out += '=';
+            if (fitsQuotedText(v)) {
+                appendQuoted(out, std::string_view(reinterpret_cast<const char*>(v.data.data()),
+                                                   v.data.size() - 1));
+            } else if (v.type == kDword && v.data.size() == 4) {
+                const std::uint32_t n = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
+                                        (static_cast<std::uint32_t>(v.data[3]) << 24);
+                std::snprintf(buf, sizeof buf, "dword:%08x", n);
+                out += buf;
+            } else {
+                if (v.type == kBinary) {
+                    out += "hex:";
+                } else {
+                    std::snprintf(buf, sizeof buf, "hex(%x):", v.type);
+                    out += buf;
+                }
+                // Lines of at most about 80 columns, continued with a trailing backslash.
+                std::size_t column = out.size() - lineStart;
+                for (std::size_t i = 0; i < v.data.size(); ++i) {
+                    std::snprintf(buf, sizeof buf, "%02x", v.data[i]);
+                    out += buf;
+                    column += 2;
+                    if (i + 1 < v.data.size()) {
+                        out += ',';
+                        ++column;
+                        if (column > 75) {
+                            out += "\\\n  ";
+                            column = 2;
+                        }
+                    }
+                }
+            }
+            out += '\n';
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace lumora::platform::reg
