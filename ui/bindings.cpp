@@ -2,6 +2,8 @@
 // behaviour; events without a row are ignored by the dispatcher.
 #include "ui/bindings.h"
 
+#include "capture/schedule.h"
+#include "capture/trigger.h"
 #include "ui/windows.h"
 
 namespace lumora::ui {
@@ -15,6 +17,9 @@ constexpr std::string_view L = kLogoWindow;
 const Binding table[] = {
     // --- MainWindow: start and stop ---
     // --- MainWindow: capture timers ---
+    {M, "时钟1", Event::Tick, &capture::pollHotkeys},
+    {M, "时钟2", Event::Tick, &capture::intervalCaptureTick},
+    {M, "时钟3", Event::Tick, &capture::timedCaptureTick},
     // --- MainWindow: folder, tray, menu, links ---
     // --- SettingsWindow ---
     // --- LogoWindow ---
