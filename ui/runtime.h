@@ -69,7 +69,12 @@ void popupMenu(std::string_view window, std::string_view menuCaption,
 // display time). imageIndex -1: text only. False when the control does not exist.
 bool showBalloonTip(std::string_view window, std::string_view balloon, int x, int y,
                     std::string_view text, int imageIndex = -1, bool autoHide = false);
-// Whether a balloon is currently shown (for callers and tests), and the point it points at.
+// Whether a balloon is currently shown (for callers and tests).
 bool balloonShown();
+
+// The program ends when the last of its windows has been destroyed (closed by the logic, by
+// its close box or Esc), not when the last one is hidden: a hidden main window with its tray
+// icon keeps it running. On by default; tests that open and close windows may switch it off.
+void quitWhenLastWindowDestroyed(bool quit);
 
 }  // namespace lumora::ui

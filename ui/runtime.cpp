@@ -1,0 +1,971 @@
+// Windows of the definition table on Qt Widgets, and the property interface the logic uses.
+//
+// Order of creation: every control exists, the timers run and the window is shown before its
+// Created event is raised, directly inside openWindow. The main window's Created handler runs
+// the whole start-up (it pauses with events processed), so the window must be fully usable by
+// then; ticks that fall due during that handler are dispatched like any other.
+#include "ui/runtime.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "assets/assets.h"
+#include "platform/shell.h"
+#include "ui/balloon_widget.h"
+#include "ui/events.h"
+#include "ui/fonts.h"
+#include "ui/widgets.h"
+#include "ui/windows.h"
+
+namespace lumora::ui {
+
+namespace {
+
+constexpr char kControlIndexProperty[] = "lumoraControlIndex";
+
+struct ControlState {
+    const ControlDef* def = nullptr;
+    QPointer<QWidget> widget;  // none for timers and balloon tips
+    QTimer* timer = nullptr;
+    bool visibleFlag = true;
+    bool disabled = false;
+    int interval = 0;
+    QString caption;  // buttons keep their caption apart from Qt's mnemonic form
+};
+
+class WindowWidget;
+
+struct RuntimeState {
+    std::vector<QPointer<WindowWidget>> windows;
+    bool quitWhenLast = true;
+    int modalDepth = 0;
+    bool appHooksInstalled = false;
+    QPointer<BalloonWidget> balloon;
+    // The frame the window manager puts around titled windows, once seen; lets later windows
+    // get their outer size right before they are mapped.
+    QMargins knownFrame;
+};
+
+RuntimeState& state() {
+    static RuntimeState instance;
+    return instance;
+}
+
+void destroyWindow(WindowWidget* window);
+
+QIcon loadIcon(std::string_view assetName) {
+    QIcon icon;
+    const auto bytes = assets::find(assetName);
+    if (bytes.empty())
+        return icon;
+    QByteArray data(reinterpret_cast<const char*>(bytes.data()),
+                    static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "ICO");
+    // Every size of the icon file, so the desktop picks the one it needs.
+    for (int i = 0; i < std::max(1, reader.imageCount()); ++i) {
+        if (i > 0 && !reader.jumpToNextImage())
+            break;
+        const QImage image = reader.read();
+        if (!image.isNull())
+            icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
+}
+
+int keyState(Qt::KeyboardModifiers modifiers) {
+    int state = 0;
+    if (modifiers & Qt::ControlModifier)
+        state |= 1;
+    if (modifiers & Qt::ShiftModifier)
+        state |= 2;
+    if (modifiers & Qt::AltModifier)
+        state |= 4;
+    return state;
+}
+
+QString escapeMnemonic(QString text) {
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+Qt::WindowFlags windowFlagsFor(const WindowDef& def) {
+    Qt::WindowFlags flags = def.shownInTaskbar ? Qt::Window : Qt::Dialog;
+    if (def.border == 0) {
+        flags |= Qt::FramelessWindowHint;
+    } else {
+        flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+        if (def.controlBox)
+            flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (def.minimizeBox)
+            flags |= Qt::WindowMinimizeButtonHint;
+        if (def.maximizeBox)
+            flags |= Qt::WindowMaximizeButtonHint;
+    }
+    if (def.alwaysOnTop)
+        flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+
+class WindowWidget : public QWidget {
+public:
+    WindowWidget(const WindowDef& def, bool modal);
+
+    const WindowDef& def() const { return def_; }
+    std::string_view name() const { return def_.name; }
+    ControlState* control(std::string_view name);
+    std::vector<ControlState>& controls() { return controls_; }
+
+    void startTimers();
+    void stopTimers();
+    void showFromDefinition();
+    void setControlVisibleFlag(ControlState& control, bool visible);
+    void radioClicked(ControlState& control);
+    void setInterval(ControlState& control, int milliseconds);
+
+    bool destroying = false;
+    bool closeRequested = false;
+    QEventLoop* modalLoop = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControl(const ControlDef& def, std::size_t index);
+    QWidget* containerOf(const ControlDef& def);
+    bool shownNow(const ControlState& control);
+    void applyPageRule(std::string_view tabControl);
+    void applyOuterSize(QMargins frame);
+    void place();
+    void fitFrame();
+    void clickDefault();
+
+    const WindowDef& def_;
+    std::vector<ControlState> controls_;
+    QMenuBar* menuBar_ = nullptr;
+    ClientArea* client_ = nullptr;
+    QTimer frameWatch_;
+    int frameChecks_ = 0;
+};
+
+WindowWidget::WindowWidget(const WindowDef& def, bool modal)
+    : QWidget(nullptr, windowFlagsFor(def)), def_(def) {
+    installFontSubstitutions();
+    setObjectName(toQString(def.name));
+    setWindowTitle(toQString(def.title));
+    setFont(defaultGuiFont());
+    if (modal)
+        setWindowModality(Qt::ApplicationModal);
+    if (!def.icon.empty()) {
+        const QIcon icon = loadIcon(def.icon);
+        if (!icon.isNull()) {
+            setWindowIcon(icon);
+            // Windows without an icon of their own (the settings window) show the program's.
+            if (QApplication::windowIcon().isNull())
+                QApplication::setWindowIcon(icon);
+        }
+    }
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    if (!def.menu.empty()) {
+        menuBar_ = new QMenuBar(this);
+        menuBar_->setNativeMenuBar(false);
+        menuBar_->setObjectName(QStringLiteral("menuBar"));
+        QMenu* current = nullptr;
+        for (const MenuItemDef& item : def.menu) {
+            const QString caption = escapeMnemonic(toQString(item.caption));
+            QAction* action = nullptr;
+            if (item.level == 0) {
+                current = menuBar_->addMenu(caption);
+                action = current->menuAction();
+            } else if (current != nullptr) {
+                action = current->addAction(caption);
+                const std::string_view source = item.caption;
+                const std::string_view window = def.name;
+                // Queued like a posted menu command: the handler runs once the menu has closed.
+                QObject::connect(action, &QAction::triggered, this, [window, source] {
+                    QMetaObject::invokeMethod(
+                        qApp, [window, source] { dispatch(window, source, Event::Chosen); },
+                        Qt::QueuedConnection);
+                });
+            } else {
+                continue;
+            }
+            action->setObjectName(toQString(item.caption));
+            action->setVisible(!item.hidden);
+            action->setEnabled(!item.disabled);
+            if (item.ticked) {
+                action->setCheckable(true);
+                action->setChecked(true);
+            }
+        }
+        layout->setMenuBar(menuBar_);
+    }
+    client_ = new ClientArea(def, this);
+    client_->setObjectName(QStringLiteral("clientArea"));
+    layout->addWidget(client_);
+
+    controls_.reserve(def.controls.size());
+    for (std::size_t i = 0; i < def.controls.size(); ++i)
+        createControl(def.controls[i], i);
+    // An earlier control lies in front of a later one of the same container.
+    for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
+        if (it->widget)
+            it->widget->raise();
+    }
+    for (ControlState& control : controls_) {
+        if (control.widget)
+            control.widget->setVisible(shownNow(control));
+    }
+
+    frameWatch_.setInterval(25);
+    QObject::connect(&frameWatch_, &QTimer::timeout, this, [this] { fitFrame(); });
+}
+
+QWidget* WindowWidget::containerOf(const ControlDef& def) {
+    if (!def.tabControl.empty()) {
+        if (ControlState* tab = control(def.tabControl); tab != nullptr && tab->widget) {
+            // Page controls are children of the tab control itself, placed relative to its
+            // top-left corner (tab headers included), and shown by the page rule.
+            return tab->widget;
+        }
+    }
+    return client_;
+}
+
+void WindowWidget::createControl(const ControlDef& def, std::size_t index) {
+    ControlState control;
+    control.def = &def;
+    control.visibleFlag = def.visible;
+    control.disabled = def.disabled;
+    control.caption = toQString(def.caption);
+    QWidget* parent = containerOf(def);
+    QWidget* widget = nullptr;
+    const std::string_view window = def_.name;
+    const std::string_view source = def.name;
+    auto raiseClicked = [window, source] { dispatch(window, source, Event::Clicked); };
+
+    switch (def.kind) {
+        case ControlKind::Button: {
+            auto* button = new QPushButton(escapeMnemonic(control.caption), parent);
+            button->setAutoDefault(false);
+            button->setFont(makeFont(def.font));
+            QObject::connect(button, &QPushButton::clicked, this, raiseClicked);
+            widget = button;
+            break;
+        }
+        case ControlKind::PictureButton: {
+            auto* button = new PictureButton(def, parent);
+            QObject::connect(button, &QAbstractButton::clicked, this, raiseClicked);
+            widget = button;
+            break;
+        }
+        case ControlKind::Checkbox: {
+            auto* box = new QCheckBox(escapeMnemonic(control.caption), parent);
+            box->setFont(makeFont(def.font));
+            box->setChecked(def.selected);
+            QObject::connect(box, &QCheckBox::clicked, this, raiseClicked);
+            widget = box;
+            break;
+        }
+        case ControlKind::RadioButton: {
+            auto* radio = new ModelRadioButton(escapeMnemonic(control.caption), parent);
+            radio->setAutoExclusive(false);
+            radio->setFont(makeFont(def.font));
+            radio->setChecked(def.selected);
+            QObject::connect(radio, &QRadioButton::clicked, this,
+                             [this, index] { radioClicked(controls_[index]); });
+            widget = radio;
+            break;
+        }
+        case ControlKind::Label: {
+            auto* label = new QLabel(control.caption, parent);
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setFont(makeFont(def.font));
+            widget = label;
+            break;
+        }
+        case ControlKind::TransparentLabel:
+            widget = new TransparentLabel(def, parent);
+            break;
+        case ControlKind::EditBox:
+            widget = new EditBox(def, parent);
+            break;
+        case ControlKind::TabControl: {
+            auto* tabs = new QTabWidget(parent);
+            tabs->setFont(makeFont(def.font));
+            for (std::string_view page : def.pages) {
+                auto* pageWidget = new QWidget(tabs);
+                tabs->addTab(pageWidget, escapeMnemonic(toQString(page)));
+            }
+            if (!def.tabStop)
+                tabs->tabBar()->setFocusPolicy(Qt::ClickFocus);
+            const std::string_view tabName = def.name;
+            QObject::connect(tabs, &QTabWidget::currentChanged, this,
+                             [this, tabName](int) { applyPageRule(tabName); });
+            tabs->tabBar()->setProperty(kControlIndexProperty, static_cast<qulonglong>(index));
+            tabs->tabBar()->installEventFilter(this);
+            tabs->tabBar()->setMouseTracking(true);
+            widget = tabs;
+            break;
+        }
+        case ControlKind::Timer: {
+            control.timer = new QTimer(this);
+            control.timer->setTimerType(Qt::PreciseTimer);
+            QObject::connect(control.timer, &QTimer::timeout, this,
+                             [window, source] { dispatch(window, source, Event::Tick); });
+            break;
+        }
+        case ControlKind::BalloonTip:
+            break;
+    }
+
+    if (widget != nullptr) {
+        widget->setObjectName(toQString(def.name));
+        widget->setGeometry(def.rect.left, def.rect.top, def.rect.width, def.rect.height);
+        widget->setEnabled(!def.disabled);
+        if (def.kind != ControlKind::PictureButton && def.kind != ControlKind::Label &&
+            def.kind != ControlKind::TransparentLabel && def.kind != ControlKind::TabControl) {
+            widget->setFocusPolicy(def.tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+        }
+        if (def.cursor == Cursor::Hand)
+            widget->setCursor(Qt::PointingHandCursor);
+        widget->setMouseTracking(true);
+        widget->setProperty(kControlIndexProperty, static_cast<qulonglong>(index));
+        widget->installEventFilter(this);
+        control.widget = widget;
+    }
+    controls_.push_back(control);
+}
+
+ControlState* WindowWidget::control(std::string_view name) {
+    for (ControlState& control : controls_) {
+        if (control.def->name == name)
+            return &control;
+    }
+    return nullptr;
+}
+
+bool WindowWidget::shownNow(const ControlState& control) {
+    if (!control.visibleFlag)
+        return false;
+    const ControlDef& def = *control.def;
+    if (def.tabControl.empty())
+        return true;
+    ControlState* tab = this->control(def.tabControl);
+    if (tab == nullptr || !tab->widget)
+        return true;
+    return static_cast<QTabWidget*>(tab->widget.data())->currentIndex() == def.page;
+}
+
+void WindowWidget::applyPageRule(std::string_view tabControl) {
+    for (ControlState& control : controls_) {
+        if (control.widget && control.def->tabControl == tabControl) {
+            control.widget->setVisible(shownNow(control));
+        }
+    }
+}
+
+void WindowWidget::setControlVisibleFlag(ControlState& control, bool visible) {
+    control.visibleFlag = visible;
+    if (control.widget)
+        control.widget->setVisible(shownNow(control));
+}
+
+void WindowWidget::radioClicked(ControlState& clicked) {
+    // The group is the radio's page (or the window, for radios on no page).
+    for (ControlState& other : controls_) {
+        if (&other == &clicked || other.def->kind != ControlKind::RadioButton)
+            continue;
+        if (other.def->tabControl != clicked.def->tabControl ||
+            other.def->page != clicked.def->page) {
+            continue;
+        }
+        static_cast<QAbstractButton*>(other.widget.data())->setChecked(false);
+    }
+    dispatch(def_.name, clicked.def->name, Event::Clicked);
+}
+
+void WindowWidget::setInterval(ControlState& control, int milliseconds) {
+    milliseconds = std::max(0, milliseconds);
+    // The same value keeps the phase; anything else starts counting afresh.
+    if (milliseconds == control.interval)
+        return;
+    control.interval = milliseconds;
+    control.timer->stop();
+    if (milliseconds > 0 && !destroying)
+        control.timer->start(milliseconds);
+}
+
+void WindowWidget::startTimers() {
+    for (ControlState& control : controls_) {
+        if (control.timer != nullptr) {
+            control.interval = 0;
+            setInterval(control, control.def->interval);
+        }
+    }
+}
+
+void WindowWidget::stopTimers() {
+    for (ControlState& control : controls_) {
+        if (control.timer != nullptr)
+            control.timer->stop();
+    }
+}
+
+void WindowWidget::applyOuterSize(QMargins frame) {
+    const int width = std::max(1, def_.rect.width - frame.left() - frame.right());
+    const int height = std::max(1, def_.rect.height - frame.top() - frame.bottom());
+    if (size() != QSize(width, height) || minimumSize() != maximumSize()) {
+        setFixedSize(width, height);
+    }
+}
+
+void WindowWidget::place() {
+    QPoint position(def_.rect.left, def_.rect.top);
+    if (def_.startPosition == 1) {
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            position = QPoint(area.left() + (area.width() - def_.rect.width) / 2,
+                              area.top() + (area.height() - def_.rect.height) / 2);
+        }
+    }
+    move(position);  // a top-level's position is that of its outer frame
+}
+
+void WindowWidget::showFromDefinition() {
+    applyOuterSize(def_.border == 0 ? QMargins() : state().knownFrame);
+    place();
+    show();
+    if (def_.border != 0) {
+        frameChecks_ = 0;
+        frameWatch_.start();
+        fitFrame();
+    }
+}
+
+// The frame is known only once the window manager has put it around the mapped window: then
+// the client shrinks so that the outer rectangle has the defined size.
+void WindowWidget::fitFrame() {
+    QWindow* handle = windowHandle();
+    const QMargins frame = handle != nullptr ? handle->frameMargins() : QMargins();
+    if (!frame.isNull()) {
+        state().knownFrame = frame;
+        applyOuterSize(frame);
+        if (frameGeometry().size() == QSize(def_.rect.width, def_.rect.height)) {
+            frameWatch_.stop();
+            return;
+        }
+    }
+    if (++frameChecks_ > 80)
+        frameWatch_.stop();  // no window manager: the client is all
+}
+
+void WindowWidget::clickDefault() {
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* button = qobject_cast<QPushButton*>(focus);
+        button != nullptr && window() == button->window() && button->isEnabled()) {
+        // A focused push button takes Enter itself.
+        button->click();
+        return;
+    }
+    for (ControlState& control : controls_) {
+        if (control.def->kind == ControlKind::Button && control.def->defaultButton) {
+            if (control.widget && control.widget->isEnabled()) {
+                static_cast<QPushButton*>(control.widget.data())->click();
+            }
+            return;  // only the first default button counts
+        }
+    }
+}
+
+void WindowWidget::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (event->key() == Qt::Key_Escape && plain && def_.escCloses) {
+        close();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && plain) {
+        if (def_.enterMovesFocus) {
+            focusNextChild();
+        } else {
+            clickDefault();
+        }
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void WindowWidget::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (!destroying)
+        destroyWindow(this);
+}
+
+bool WindowWidget::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove)
+        return false;
+    const QVariant indexValue = watched->property(kControlIndexProperty);
+    if (!indexValue.isValid())
+        return false;
+    const auto index = static_cast<std::size_t>(indexValue.toULongLong());
+    if (index >= controls_.size())
+        return false;
+    const ControlState& control = controls_[index];
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (type == QEvent::MouseButtonPress && mouse->button() != Qt::LeftButton)
+        return false;
+    QPoint position = mouse->position().toPoint();
+    if (auto* from = qobject_cast<QWidget*>(watched);
+        from != nullptr && control.widget && from != control.widget) {
+        position = from->mapTo(control.widget.data(), position);
+    }
+    const EventArgs args{position.x(), position.y(), keyState(mouse->modifiers())};
+    dispatch(def_.name, control.def->name,
+             type == QEvent::MouseButtonPress ? Event::LeftButtonDown : Event::MouseMoved, args);
+    return false;
+}
+
+// --- registry ---
+
+WindowWidget* findWindow(std::string_view name) {
+    for (const QPointer<WindowWidget>& window : state().windows) {
+        if (window && window->name() == name)
+            return window.data();
+    }
+    return nullptr;
+}
+
+ControlState* findControl(std::string_view window, std::string_view control) {
+    WindowWidget* widget = findWindow(window);
+    return widget != nullptr ? widget->control(control) : nullptr;
+}
+
+void forget(WindowWidget* window) {
+    auto& windows = state().windows;
+    windows.erase(std::remove_if(windows.begin(), windows.end(),
+                                 [window](const QPointer<WindowWidget>& entry) {
+                                     return !entry || entry.data() == window;
+                                 }),
+                  windows.end());
+}
+
+void maybeQuit() {
+    RuntimeState& runtime = state();
+    if (!runtime.quitWhenLast || !runtime.windows.empty())
+        return;
+    // Only an event loop of the program's own (not a modal window's, and not a test without
+    // one) is ended; quitting where no loop runs would make every later loop return at once.
+    if (QThread::currentThread()->loopLevel() - runtime.modalDepth <= 0)
+        return;
+    QCoreApplication::quit();
+}
+
+void destroyWindow(WindowWidget* window) {
+    if (window->destroying)
+        return;
+    window->destroying = true;
+    window->stopTimers();
+    QPointer<WindowWidget> guard(window);
+    dispatch(window->name(), window->name(), Event::Destroying);
+    if (!guard)
+        return;
+    forget(window);
+    window->hide();
+    if (window->modalLoop != nullptr)
+        window->modalLoop->quit();
+    window->deleteLater();
+    maybeQuit();
+}
+
+void installAppHooks() {
+    RuntimeState& runtime = state();
+    if (runtime.appHooksInstalled)
+        return;
+    runtime.appHooksInstalled = true;
+    // Hiding the last visible window (main window in the tray) must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    // Windows still open at the end of the program are destroyed, raising Destroying.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] {
+        const auto windows = state().windows;
+        for (const QPointer<WindowWidget>& window : windows) {
+            if (window)
+                destroyWindow(window.data());
+        }
+    });
+    platform::setTrayEventSink([](WindowHandle owner, int event) {
+        for (const QPointer<WindowWidget>& window : state().windows) {
+            if (window && !window->destroying && window->winId() == owner) {
+                const std::string_view name = window->name();
+                dispatch(name, name, Event::Tray, EventArgs{event, 0, 0});
+                return;
+            }
+        }
+    });
+}
+
+WindowWidget* open(std::string_view name, bool modal) {
+    const WindowDef* def = findWindowDef(name);
+    if (def == nullptr || qApp == nullptr)
+        return nullptr;
+    installAppHooks();
+    if (WindowWidget* existing = findWindow(name)) {
+        if (!existing->closeRequested && !existing->destroying) {
+            existing->show();
+            existing->raise();
+            existing->activateWindow();
+            return existing;
+        }
+        // A close asked for in the same handler: that window goes now, a fresh one comes.
+        destroyWindow(existing);
+    }
+    auto* window = new WindowWidget(*def, modal);
+    state().windows.emplace_back(window);
+    window->startTimers();
+    window->showFromDefinition();
+    QPointer<WindowWidget> guard(window);
+    dispatch(def->name, def->name, Event::Created);
+    return guard.data();
+}
+
+}  // namespace
+
+WindowHandle openWindow(std::string_view window) {
+    WindowWidget* widget = open(window, false);
+    return widget != nullptr && !widget->destroying ? static_cast<WindowHandle>(widget->winId())
+                                                    : 0;
+}
+
+void openWindowModal(std::string_view window) {
+    if (WindowWidget* existing = findWindow(window);
+        existing != nullptr && !existing->closeRequested && !existing->destroying) {
+        open(window, true);  // brings it forward; the loop that waits for it is further up
+        return;
+    }
+    QPointer<WindowWidget> widget = open(window, true);
+    if (!widget || widget->destroying)
+        return;
+    QEventLoop loop;
+    widget->modalLoop = &loop;
+    ++state().modalDepth;
+    loop.exec();
+    --state().modalDepth;
+    if (widget)
+        widget->modalLoop = nullptr;
+}
+
+void closeWindow(std::string_view window) {
+    WindowWidget* widget = findWindow(window);
+    if (widget == nullptr || widget->closeRequested || widget->destroying)
+        return;
+    widget->closeRequested = true;
+    QPointer<WindowWidget> guard(widget);
+    QMetaObject::invokeMethod(
+        widget,
+        [guard] {
+            if (guard)
+                destroyWindow(guard.data());
+        },
+        Qt::QueuedConnection);
+}
+
+bool isWindowOpen(std::string_view window) {
+    const WindowWidget* widget = findWindow(window);
+    return widget != nullptr && !widget->destroying;
+}
+
+WindowHandle windowHandle(std::string_view window) {
+    WindowWidget* widget = findWindow(window);
+    return widget != nullptr ? static_cast<WindowHandle>(widget->winId()) : 0;
+}
+
+void repaintWindow(std::string_view window) {
+    if (WindowWidget* widget = findWindow(window))
+        widget->repaint();
+}
+
+bool windowVisible(std::string_view window) {
+    const WindowWidget* widget = findWindow(window);
+    return widget != nullptr && widget->isVisible();
+}
+
+void setWindowVisible(std::string_view window, bool visible) {
+    WindowWidget* widget = findWindow(window);
+    if (widget == nullptr || widget->destroying || widget->isVisible() == visible)
+        return;
+    if (visible) {
+        widget->show();
+        widget->raise();
+        widget->activateWindow();
+    } else {
+        widget->hide();
+    }
+}
+
+int windowLeft(std::string_view window) {
+    const WindowWidget* widget = findWindow(window);
+    return widget != nullptr ? widget->frameGeometry().x() : 0;
+}
+
+int windowTop(std::string_view window) {
+    const WindowWidget* widget = findWindow(window);
+    return widget != nullptr ? widget->frameGeometry().y() : 0;
+}
+
+void setWindowAlwaysOnTop(std::string_view window, bool onTop) {
+    WindowWidget* widget = findWindow(window);
+    if (widget == nullptr)
+        return;
+    const Qt::WindowFlags flags = widget->windowFlags();
+    if (flags.testFlag(Qt::WindowStaysOnTopHint) == onTop)
+        return;
+    const Qt::WindowFlags wanted =
+        onTop ? (flags | Qt::WindowStaysOnTopHint) : (flags & ~Qt::WindowStaysOnTopHint);
+    if (QWindow* handle = widget->windowHandle()) {
+        // Through the native window, so a shown window stays mapped and in place.
+        handle->setFlags(wanted);
+        widget->overrideWindowFlags(wanted);
+    } else {
+        widget->setWindowFlags(wanted);
+    }
+}
+
+std::string controlText(std::string_view window, std::string_view control) {
+    ControlState* state = findControl(window, control);
+    if (state == nullptr || !state->widget)
+        return {};
+    QWidget* widget = state->widget.data();
+    switch (state->def->kind) {
+        case ControlKind::Button:
+        case ControlKind::Checkbox:
+        case ControlKind::RadioButton:
+            return state->caption.toStdString();
+        case ControlKind::Label:
+            return static_cast<QLabel*>(widget)->text().toStdString();
+        case ControlKind::TransparentLabel:
+            return static_cast<TransparentLabel*>(widget)->text().toStdString();
+        case ControlKind::EditBox:
+            return static_cast<QLineEdit*>(widget)->text().toStdString();
+        default:
+            return {};
+    }
+}
+
+void setControlText(std::string_view window, std::string_view control, std::string_view text) {
+    ControlState* state = findControl(window, control);
+    if (state == nullptr || !state->widget)
+        return;
+    QWidget* widget = state->widget.data();
+    const QString value = toQString(text);
+    switch (state->def->kind) {
+        case ControlKind::Button:
+        case ControlKind::Checkbox:
+        case ControlKind::RadioButton:
+            state->caption = value;
+            static_cast<QAbstractButton*>(widget)->setText(escapeMnemonic(value));
+            break;
+        case ControlKind::Label:
+            static_cast<QLabel*>(widget)->setText(value);
+            break;
+        case ControlKind::TransparentLabel:
+            static_cast<TransparentLabel*>(widget)->setText(value);
+            break;
+        case ControlKind::EditBox:
+            // Text from the logic is taken as it is; the box's limits govern typing only.
+            static_cast<QLineEdit*>(widget)->setText(value);
+            break;
+        default:
+            break;
+    }
+}
+
+bool controlVisible(std::string_view window, std::string_view control) {
+    const ControlState* state = findControl(window, control);
+    return state != nullptr && state->visibleFlag;
+}
+
+void setControlVisible(std::string_view window, std::string_view control, bool visible) {
+    WindowWidget* widget = findWindow(window);
+    ControlState* state = widget != nullptr ? widget->control(control) : nullptr;
+    if (state != nullptr)
+        widget->setControlVisibleFlag(*state, visible);
+}
+
+bool controlDisabled(std::string_view window, std::string_view control) {
+    const ControlState* state = findControl(window, control);
+    return state != nullptr && state->disabled;
+}
+
+void setControlDisabled(std::string_view window, std::string_view control, bool disabled) {
+    ControlState* state = findControl(window, control);
+    if (state == nullptr)
+        return;
+    state->disabled = disabled;
+    if (state->widget)
+        state->widget->setEnabled(!disabled);
+}
+
+bool controlSelected(std::string_view window, std::string_view control) {
+    const ControlState* state = findControl(window, control);
+    if (state == nullptr || !state->widget)
+        return false;
+    if (state->def->kind != ControlKind::Checkbox && state->def->kind != ControlKind::RadioButton) {
+        return false;
+    }
+    return static_cast<QAbstractButton*>(state->widget.data())->isChecked();
+}
+
+void setControlSelected(std::string_view window, std::string_view control, bool selected) {
+    ControlState* state = findControl(window, control);
+    if (state == nullptr || !state->widget)
+        return;
+    if (state->def->kind != ControlKind::Checkbox && state->def->kind != ControlKind::RadioButton) {
+        return;
+    }
+    // Only this control: no group rule and no Clicked from code.
+    static_cast<QAbstractButton*>(state->widget.data())->setChecked(selected);
+}
+
+int timerInterval(std::string_view window, std::string_view control) {
+    const ControlState* state = findControl(window, control);
+    return state != nullptr && state->timer != nullptr ? state->interval : 0;
+}
+
+void setTimerInterval(std::string_view window, std::string_view control, int milliseconds) {
+    WindowWidget* widget = findWindow(window);
+    ControlState* state = widget != nullptr ? widget->control(control) : nullptr;
+    if (state != nullptr && state->timer != nullptr)
+        widget->setInterval(*state, milliseconds);
+}
+
+Colour textColour(std::string_view window, std::string_view control) {
+    const ControlState* state = findControl(window, control);
+    if (state == nullptr || !state->widget || state->def->kind != ControlKind::TransparentLabel) {
+        return 0;
+    }
+    return static_cast<TransparentLabel*>(state->widget.data())->textColour();
+}
+
+void setTextColour(std::string_view window, std::string_view control, Colour colour) {
+    ControlState* state = findControl(window, control);
+    if (state == nullptr || !state->widget || state->def->kind != ControlKind::TransparentLabel) {
+        return;
+    }
+    static_cast<TransparentLabel*>(state->widget.data())->setTextColour(colour & 0x00FFFFFF);
+}
+
+int currentPage(std::string_view window, std::string_view control) {
+    const ControlState* state = findControl(window, control);
+    if (state == nullptr || !state->widget || state->def->kind != ControlKind::TabControl)
+        return 0;
+    return static_cast<QTabWidget*>(state->widget.data())->currentIndex();
+}
+
+void setCurrentPage(std::string_view window, std::string_view control, int page) {
+    ControlState* state = findControl(window, control);
+    if (state == nullptr || !state->widget || state->def->kind != ControlKind::TabControl)
+        return;
+    auto* tabs = static_cast<QTabWidget*>(state->widget.data());
+    if (page < 0 || page >= tabs->count())
+        return;
+    tabs->setCurrentIndex(page);
+}
+
+void popupMenu(std::string_view window, std::string_view menuCaption, std::optional<int> x,
+               std::optional<int> y) {
+    WindowWidget* widget = findWindow(window);
+    if (widget == nullptr)
+        return;
+    const std::span<const MenuItemDef> items = widget->def().menu;
+    auto top = std::find_if(items.begin(), items.end(), [menuCaption](const MenuItemDef& item) {
+        return item.level == 0 && item.caption == menuCaption;
+    });
+    if (top == items.end())
+        return;
+    QMenu menu;
+    menu.setObjectName(toQString(menuCaption));
+    std::vector<std::pair<QAction*, std::string_view>> actions;
+    for (auto it = top + 1; it != items.end() && it->level > 0; ++it) {
+        if (it->hidden)
+            continue;
+        QAction* action = menu.addAction(escapeMnemonic(toQString(it->caption)));
+        action->setObjectName(toQString(it->caption));
+        action->setEnabled(!it->disabled);
+        if (it->ticked) {
+            action->setCheckable(true);
+            action->setChecked(true);
+        }
+        actions.emplace_back(action, it->caption);
+    }
+    QPoint position = QCursor::pos() + QPoint(3, 3);
+    if (x)
+        position.setX(*x);
+    if (y)
+        position.setY(*y);
+    const std::string_view windowName = widget->name();
+    QAction* chosen = menu.exec(position);
+    if (chosen == nullptr)
+        return;
+    for (const auto& [action, caption] : actions) {
+        if (action == chosen) {
+            dispatch(windowName, caption, Event::Chosen);
+            return;
+        }
+    }
+}
+
+bool showBalloonTip(std::string_view window, std::string_view balloon, int x, int y,
+                    std::string_view text, int /*imageIndex: no image list in this program*/,
+                    bool autoHide) {
+    const ControlState* control = findControl(window, balloon);
+    if (control == nullptr || control->def->kind != ControlKind::BalloonTip)
+        return false;
+    RuntimeState& runtime = state();
+    if (!runtime.balloon)
+        runtime.balloon = new BalloonWidget();
+    // A new showing replaces the one before.
+    runtime.balloon->showAt(QPoint(x, y), toQString(text), autoHide);
+    return true;
+}
+
+bool balloonShown() {
+    const RuntimeState& runtime = state();
+    return runtime.balloon && runtime.balloon->isVisible();
+}
+
+void quitWhenLastWindowDestroyed(bool quit) {
+    state().quitWhenLast = quit;
+}
+
+}  // namespace lumora::ui

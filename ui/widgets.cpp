@@ -1,0 +1,283 @@
+#include "ui/widgets.h"
+
+#include <QEnterEvent>
+#include <QFocusEvent>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <cstdint>
+#include <limits>
+
+#include "assets/assets.h"
+#include "ui/fonts.h"
+
+namespace lumora::ui {
+
+QColor toQColor(Colour colour) {
+    return QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
+                  static_cast<int>((colour >> 16) & 0xFF));
+}
+
+Colour fromQColor(const QColor& colour) {
+    return static_cast<Colour>(colour.red()) | (static_cast<Colour>(colour.green()) << 8) |
+           (static_cast<Colour>(colour.blue()) << 16);
+}
+
+QString toQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+namespace {
+
+QPixmap loadAssetPixmap(std::string_view name) {
+    QPixmap pixmap;
+    if (name.empty())
+        return pixmap;
+    const auto bytes = assets::find(name);
+    if (!bytes.empty()) {
+        pixmap.loadFromData(bytes.data(), static_cast<uint>(bytes.size()));
+    }
+    return pixmap;
+}
+
+// Texts of the definitions may carry Windows line ends.
+QString normaliseLineEnds(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+}  // namespace
+
+// --- TransparentLabel ---
+
+TransparentLabel::TransparentLabel(const ControlDef& def, QWidget* parent)
+    : QWidget(parent),
+      text_(toQString(def.caption)),
+      colour_(def.textColour),
+      effect_(def.effect),
+      hAlign_(def.hAlign),
+      vAlign_(def.vAlign),
+      wrap_(def.wrap) {
+    setFont(makeFont(def.font));
+    setAutoFillBackground(false);
+}
+
+void TransparentLabel::setText(const QString& text) {
+    if (text == text_)
+        return;
+    text_ = text;
+    update();
+}
+
+void TransparentLabel::setTextColour(Colour colour) {
+    if (colour == colour_)
+        return;
+    colour_ = colour;
+    update();
+}
+
+void TransparentLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    int flags = 0;
+    switch (hAlign_) {
+        case HAlign::Left:
+            flags |= Qt::AlignLeft;
+            break;
+        case HAlign::Centre:
+            flags |= Qt::AlignHCenter;
+            break;
+        case HAlign::Right:
+            flags |= Qt::AlignRight;
+            break;
+    }
+    if (wrap_) {
+        flags |= Qt::AlignTop | Qt::TextWordWrap;
+    } else {
+        flags |= Qt::TextSingleLine;
+        switch (vAlign_) {
+            case VAlign::Top:
+                flags |= Qt::AlignTop;
+                break;
+            case VAlign::Centre:
+                flags |= Qt::AlignVCenter;
+                break;
+            case VAlign::Bottom:
+                flags |= Qt::AlignBottom;
+                break;
+        }
+    }
+    // No Qt::TextShowMnemonic: an "&" is drawn as itself.
+    const QString text = normaliseLineEnds(text_);
+    const QRect area = rect();
+    auto draw = [&](const QColor& colour, int dx, int dy) {
+        painter.setPen(colour);
+        painter.drawText(area.translated(dx, dy), flags, text);
+    };
+    const QColor colour = toQColor(colour_);
+    switch (effect_) {
+        case 1:
+            draw(Qt::white, 1, 1);
+            draw(colour, 0, 0);
+            break;
+        case 2:
+            draw(Qt::white, 0, 0);
+            draw(colour, 1, 1);
+            break;
+        case 3:
+            draw(Qt::black, 2, 2);
+            draw(colour, 0, 0);
+            break;
+        default:
+            draw(colour, 0, 0);
+            break;
+    }
+}
+
+// --- PictureButton ---
+
+PictureButton::PictureButton(const ControlDef& def, QWidget* parent) : QAbstractButton(parent) {
+    for (std::size_t i = 0; i < images_.size(); ++i)
+        images_[i] = loadAssetPixmap(def.images[i]);
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_Hover);
+}
+
+PictureButton::Look PictureButton::look() const {
+    if (!isEnabled())
+        return Look::Disabled;
+    if (isDown())
+        return Look::Pressed;
+    if (hovered_)
+        return Look::Hover;
+    return Look::Normal;
+}
+
+void PictureButton::enterEvent(QEnterEvent* event) {
+    hovered_ = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void PictureButton::leaveEvent(QEvent* event) {
+    hovered_ = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+void PictureButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPixmap& image = images_[static_cast<std::size_t>(look())];
+    if (!image.isNull()) {
+        painter.drawPixmap(0, 0, image);
+        return;
+    }
+    // Artwork missing: still show a pressable surface rather than a hole.
+    QStyleOptionButton option;
+    option.initFrom(this);
+    if (isDown())
+        option.state |= QStyle::State_Sunken;
+    else
+        option.state |= QStyle::State_Raised;
+    style()->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, this);
+}
+
+// --- EditBox ---
+
+EditBox::EditBox(const ControlDef& def, QWidget* parent) : QLineEdit(parent), mode_(def.editMode) {
+    setFont(makeFont(def.font));
+    if (def.maxLength > 0)
+        setMaxLength(def.maxLength);
+    setText(toQString(def.caption));
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    setPalette(palette);
+    if (mode_ != EditMode::Normal) {
+        // Filters typed and pasted text alike.
+        setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[-0-9]*")), this));
+    }
+}
+
+void EditBox::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    if (mode_ != EditMode::Integer)
+        return;
+    const QString normal = normaliseIntegerText(text());
+    if (normal != text())
+        setText(normal);
+}
+
+QString normaliseIntegerText(const QString& text) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    // Accumulate as a 64-bit magnitude, saturating: anything past the 32-bit range clamps the
+    // same way however many digits follow.
+    constexpr std::int64_t kCap = std::numeric_limits<std::int64_t>::max() / 10;
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
+        if (value < kCap)
+            value = value * 10 + (text[i].unicode() - u'0');
+    }
+    if (negative)
+        value = -value;
+    constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    if (value < kMin)
+        value = kMin;
+    if (value > kMax)
+        value = kMax;
+    if (value == 0)
+        return {};
+    return QString::number(value);
+}
+
+// --- ClientArea ---
+
+ClientArea::ClientArea(const WindowDef& def, QWidget* parent)
+    : QWidget(parent), picture_(loadAssetPixmap(def.backgroundPicture)), placement_(def.placement) {
+    if (def.background) {
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Window, toQColor(*def.background));
+        setPalette(palette);
+    }
+    setAutoFillBackground(true);
+}
+
+void ClientArea::paintEvent(QPaintEvent*) {
+    if (picture_.isNull())
+        return;
+    QPainter painter(this);
+    switch (placement_) {
+        case Placement::TopLeft:
+            painter.drawPixmap(0, 0, picture_);
+            break;
+        case Placement::Tiled:
+            painter.drawTiledPixmap(rect(), picture_);
+            break;
+        case Placement::CentredFit: {
+            QSize size = picture_.size();
+            if (size.width() > width() || size.height() > height()) {
+                size.scale(this->size(), Qt::KeepAspectRatio);
+            }
+            const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
+                               size);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawPixmap(target, picture_);
+            break;
+        }
+        case Placement::Stretched:
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawPixmap(rect(), picture_);
+            break;
+    }
+}
+
+}  // namespace lumora::ui
