@@ -1,0 +1,381 @@
+#include "platform/image_encoding.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+namespace lumora::platform {
+
+namespace {
+
+// ---- writing files -------------------------------------------------------------------------
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now so that a failing close (delayed write errors) reaches the caller.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// ---- reading the BMP -----------------------------------------------------------------------
+
+std::uint32_t get16(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8);
+}
+std::uint32_t get32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+enum class Format { Unknown, Bmp, Jpeg };
+
+// A 24-bit picture whose rows stay where the file put them: nothing is copied or turned over,
+// the encoder is handed each row's address in top-down order.
+struct BgrPicture {
+    std::unique_ptr<std::uint8_t[]> storage;
+    const std::uint8_t* firstStoredRow = nullptr;
+    std::size_t stride = 0;
+    int width = 0;
+    int height = 0;
+    bool bottomUp = false;
+
+    const std::uint8_t* row(int y) const {
+        const int stored = bottomUp ? height - 1 - y : y;
+        return firstStoredRow + static_cast<std::size_t>(stored) * stride;
+    }
+};
+
+enum class Decoded { Ok, Refused, TooLarge };
+
+bool readExactly(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, buffer, size, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        buffer += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+// The largest side libjpeg encodes; bigger pictures would be refused by the encoder anyway,
+// so they are stopped before their pixels are read.
+constexpr std::int64_t kJpegMaxSide = JPEG_MAX_DIMENSION;
+
+// Reads the headers, checks that the file holds every row, then reads the pixel rows in one
+// piece. Accepts the 12-byte core header and the 40-byte information header with its longer
+// successors (same first 40 bytes); only 24 bits per pixel.
+Decoded decodeBmp(int fd, std::uint64_t fileSize, BgrPicture& picture) {
+    std::uint8_t header[14 + 40] = {};
+    if (fileSize < 14 + 12 || !readExactly(fd, header, std::min<std::uint64_t>(fileSize, 54), 0))
+        return Decoded::Refused;
+    if (header[0] != 'B' || header[1] != 'M')
+        return Decoded::Refused;
+    const std::uint64_t offBits = get32(header + 10);
+    const std::uint32_t infoSize = get32(header + 14);
+
+    std::int64_t width = 0, height = 0;
+    std::uint32_t bitCount = 0, compression = 0;
+    if (infoSize == 12) {
+        width = get16(header + 18);
+        height = get16(header + 20);
+        bitCount = get16(header + 24);
+    } else if (infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108 ||
+               infoSize == 124) {
+        if (fileSize < 14 + 40)
+            return Decoded::Refused;
+        width = static_cast<std::int32_t>(get32(header + 18));
+        height = static_cast<std::int32_t>(get32(header + 22));
+        bitCount = get16(header + 28);
+        compression = get32(header + 30);
+    } else {
+        return Decoded::Refused;
+    }
+    // Run-length codes have no 24-bit form; bit fields at 24 bits are the plain layout.
+    if (bitCount != 24 || (compression != 0 && compression != 3))
+        return Decoded::Refused;
+    if (width < 1 || height == 0)
+        return Decoded::Refused;
+    if (offBits < 14 + infoSize)
+        return Decoded::Refused;
+
+    const bool bottomUp = height > 0;
+    if (height < 0)
+        height = -height;
+    const std::uint64_t stride = ((24 * static_cast<std::uint64_t>(width) + 31) & ~31ull) / 8;
+    const std::uint64_t pixelBytes = stride * static_cast<std::uint64_t>(height);
+    // A short file is refused whole rather than turned into a picture with made-up rows.
+    if (offBits > fileSize || pixelBytes > fileSize - offBits)
+        return Decoded::Refused;
+    if (width > kJpegMaxSide || height > kJpegMaxSide)
+        return Decoded::TooLarge;
+
+    picture.storage.reset(new (std::nothrow) std::uint8_t[pixelBytes]);
+    if (!picture.storage)
+        return Decoded::Refused;
+    if (!readExactly(fd, picture.storage.get(), pixelBytes, static_cast<off_t>(offBits)))
+        return Decoded::Refused;
+    picture.firstStoredRow = picture.storage.get();
+    picture.stride = stride;
+    picture.width = static_cast<int>(width);
+    picture.height = static_cast<int>(height);
+    picture.bottomUp = bottomUp;
+    return Decoded::Ok;
+}
+
+// libjpeg reports fatal errors through error_exit, which must not return: jump back to the
+// operation that set the jump buffer. Warnings stay silent (there is no console to show).
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void jumpOnError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
+}
+
+void silentMessage(j_common_ptr) {}
+
+void setUpErrors(ErrorManager& errors) {
+    jpeg_std_error(&errors.base);
+    errors.base.error_exit = jumpOnError;
+    errors.base.output_message = silentMessage;
+}
+
+// Decodes into picture.storage (owned by the caller's object, so a jump out of libjpeg leaks
+// nothing). Only C objects of this frame are touched between setjmp and a possible longjmp.
+Decoded decodeJpegInto(const std::uint8_t* data, std::size_t size, BgrPicture& picture) {
+    ErrorManager errors;
+    jpeg_decompress_struct info;
+    setUpErrors(errors);
+    info.err = &errors.base;
+    jpeg_create_decompress(&info);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return Decoded::Refused;
+    }
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&info);
+    const std::size_t stride = static_cast<std::size_t>(info.output_width) * 3;
+    picture.storage.reset(new (std::nothrow)
+                              std::uint8_t[stride * static_cast<std::size_t>(info.output_height)]);
+    if (!picture.storage) {
+        jpeg_destroy_decompress(&info);
+        return Decoded::Refused;
+    }
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = picture.storage.get() + stride * info.output_scanline;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    picture.firstStoredRow = picture.storage.get();
+    picture.stride = stride;
+    picture.width = static_cast<int>(info.output_width);
+    picture.height = static_cast<int>(info.output_height);
+    picture.bottomUp = false;
+    jpeg_destroy_decompress(&info);
+    return Decoded::Ok;
+}
+
+// JPEG input is accepted too (re-encoded with the requested options), so a file that already
+// is a JPEG is not reported as undecodable.
+Decoded decodeJpeg(int fd, std::uint64_t fileSize, BgrPicture& picture) {
+    if (fileSize > (1ull << 31))
+        return Decoded::Refused;
+    std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[fileSize]);
+    if (!data || !readExactly(fd, data.get(), fileSize, 0))
+        return Decoded::Refused;
+    return decodeJpegInto(data.get(), fileSize, picture);
+}
+
+// ---- encoding ------------------------------------------------------------------------------
+
+struct EncodeOptions {
+    bool grayscale;
+    int quality;
+    bool optimise;
+    int smoothing;
+};
+
+// Only C objects live in this frame between setjmp and a possible longjmp; `out` is set before
+// setjmp and never changed, so it is still valid when the jump lands.
+int encode(const BgrPicture& picture, std::FILE* out, const EncodeOptions& options) {
+    ErrorManager errors;
+    jpeg_compress_struct info;
+    setUpErrors(errors);
+    info.err = &errors.base;
+    jpeg_create_compress(&info);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&info);
+        std::fclose(out);
+        return kConvertWriteFailed;
+    }
+    jpeg_stdio_dest(&info, out);
+    info.image_width = static_cast<JDIMENSION>(picture.width);
+    info.image_height = static_cast<JDIMENSION>(picture.height);
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    if (options.grayscale)
+        jpeg_set_colorspace(&info, JCS_GRAYSCALE);
+    info.optimize_coding = options.optimise ? TRUE : FALSE;
+    info.smoothing_factor = options.smoothing;
+    jpeg_set_quality(&info, options.quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+
+    constexpr int kBatch = 16;
+    JSAMPROW rows[kBatch];
+    while (info.next_scanline < info.image_height) {
+        const int first = static_cast<int>(info.next_scanline);
+        const int count = std::min<int>(kBatch, picture.height - first);
+        for (int i = 0; i < count; ++i)
+            rows[i] = const_cast<JSAMPROW>(picture.row(first + i));
+        jpeg_write_scanlines(&info, rows, static_cast<JDIMENSION>(count));
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    // stdio may hold the last block until here; a full disk shows up now.
+    return std::fclose(out) == 0 ? kConvertOk : kConvertWriteFailed;
+}
+
+bool sameFile(const struct stat& a, const std::string& path) {
+    struct stat b {};
+    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool writeFileBytes(const std::string& path, std::span<const std::uint8_t> data) {
+    return writeFileBytes(path, {data});
+}
+
+bool writeFileBytes(const std::string& path,
+                    std::initializer_list<std::span<const std::uint8_t>> pieces) {
+    if (path.empty())
+        return false;
+    // Non-blocking only for the open itself: a FIFO without a reader must fail, not hang.
+    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
+    if (file.get() < 0)
+        return false;
+    // Another writer holding the file keeps it intact: the lock comes before the truncation.
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
+        return false;
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0)
+        return false;
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return false;
+    if (S_ISREG(info.st_mode) && ::ftruncate(file.get(), 0) != 0)
+        return false;
+    for (const auto& piece : pieces) {
+        if (!piece.empty() && !writeAll(file.get(), piece.data(), piece.size())) {
+            file.close();
+            return false;
+        }
+    }
+    return file.close();
+}
+
+int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool grayscale,
+                    int quality, bool optimise, int smoothing) {
+    if (bmpPath.empty() || jpgPath.empty() || quality < 1 || quality > 100 || smoothing < 0 ||
+        smoothing > 100) {
+        return kConvertBadArguments;
+    }
+    // Writing the JPEG over its own source would destroy the picture being read.
+    if (bmpPath == jpgPath)
+        return kConvertBadArguments;
+
+    struct stat sourceInfo {};
+    if (::stat(bmpPath.c_str(), &sourceInfo) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? kConvertNoSource : kConvertUndecodable;
+    }
+    if (sameFile(sourceInfo, jpgPath))
+        return kConvertBadArguments;
+    if (!S_ISREG(sourceInfo.st_mode))
+        return kConvertUndecodable;
+
+    BgrPicture picture;
+    {
+        FileDescriptor source(::open(bmpPath.c_str(), O_RDONLY | O_CLOEXEC));
+        if (source.get() < 0)
+            return kConvertUndecodable;
+        struct stat info {};
+        if (::fstat(source.get(), &info) != 0)
+            return kConvertUndecodable;
+        const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+        std::uint8_t magic[2] = {};
+        if (fileSize < 2 || !readExactly(source.get(), magic, 2, 0))
+            return kConvertUndecodable;
+        Decoded decoded = Decoded::Refused;
+        if (magic[0] == 0xFF && magic[1] == 0xD8) {
+            decoded = decodeJpeg(source.get(), fileSize, picture);
+        } else if (magic[0] == 'B' && magic[1] == 'M') {
+            decoded = decodeBmp(source.get(), fileSize, picture);
+        }
+        if (decoded == Decoded::TooLarge)
+            return kConvertWriteFailed;
+        if (decoded != Decoded::Ok)
+            return kConvertUndecodable;
+        if (picture.width > kJpegMaxSide || picture.height > kJpegMaxSide)
+            return kConvertWriteFailed;
+    }
+
+    std::FILE* out = std::fopen(jpgPath.c_str(), "wbe");
+    if (!out)
+        return kConvertWriteFailed;
+    return encode(picture, out, {grayscale, quality, optimise, smoothing});
+}
+
+}  // namespace lumora::platform

@@ -1,0 +1,368 @@
+#include "platform/snapshot.h"
+
+// Qt before Xlib: Xlib defines macros (Status, None, Bool) that clash with Qt's names.
+#include <QImage>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "platform/snapshot_bmp.h"
+#include "platform/x11_errors.h"
+
+namespace lumora::platform {
+
+namespace {
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+Rect intersect(const Rect& a, const Rect& b) {
+    const int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+    const int x1 = std::min(a.x + a.width, b.x + b.width);
+    const int y1 = std::min(a.y + a.height, b.y + b.height);
+    if (x1 <= x0 || y1 <= y0)
+        return {};
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+struct ImageDeleter {
+    void operator()(XImage* image) const { XDestroyImage(image); }
+};
+using ImagePtr = std::unique_ptr<XImage, ImageDeleter>;
+
+// One connection for the life of the process, and one shared-memory segment that grows to the
+// largest grab so far: attaching a fresh segment per capture costs more than a plain XGetImage.
+class Grabber {
+public:
+    ~Grabber() {
+        releaseSegment();
+        if (display_)
+            XCloseDisplay(display_);
+    }
+
+    Display* display() {
+        if (!display_ && !openFailed_) {
+            display_ = XOpenDisplay(nullptr);
+            openFailed_ = display_ == nullptr;
+            if (display_) {
+                int major = 0, minor = 0;
+                Bool pixmaps = False;
+                shmUsable_ = XShmQueryExtension(display_) &&
+                             XShmQueryVersion(display_, &major, &minor, &pixmaps);
+            }
+        }
+        return display_;
+    }
+
+    // The pixels of `area` of `root` as a ZPixmap image; null when the server refuses.
+    ImagePtr grab(Window root, Visual* visual, int depth, const Rect& area) {
+        if (shmUsable_) {
+            if (ImagePtr image = grabShared(root, visual, depth, area))
+                return image;
+        }
+        x11::ErrorTrap trap(display_);
+        ImagePtr image(
+            XGetImage(display_, root, area.x, area.y, area.width, area.height, AllPlanes, ZPixmap));
+        if (trap.failed())
+            return nullptr;
+        return image;
+    }
+
+private:
+    ImagePtr grabShared(Window root, Visual* visual, int depth, const Rect& area) {
+        x11::ErrorTrap trap(display_);
+        ImagePtr image(XShmCreateImage(display_, visual, depth, ZPixmap, nullptr, &segment_,
+                                       area.width, area.height));
+        if (!image)
+            return nullptr;
+        const std::size_t need =
+            static_cast<std::size_t>(image->bytes_per_line) * static_cast<std::size_t>(area.height);
+        if (!ensureSegment(need))
+            return nullptr;
+        image->data = segment_.shmaddr;
+        const bool ok = XShmGetImage(display_, root, image.get(), area.x, area.y, AllPlanes);
+        if (!ok || trap.failed()) {
+            // A server that accepted the segment but cannot fill it will not do better next
+            // time; the plain request still works.
+            shmUsable_ = false;
+            releaseSegment();
+            return nullptr;
+        }
+        return image;
+    }
+
+    bool ensureSegment(std::size_t need) {
+        if (segmentSize_ >= need)
+            return true;
+        releaseSegment();
+        const int id = shmget(IPC_PRIVATE, need, IPC_CREAT | 0600);
+        if (id < 0)
+            return false;
+        void* address = shmat(id, nullptr, 0);
+        if (address == reinterpret_cast<void*>(-1)) {
+            shmctl(id, IPC_RMID, nullptr);
+            return false;
+        }
+        segment_.shmid = id;
+        segment_.shmaddr = static_cast<char*>(address);
+        segment_.readOnly = False;
+        x11::ErrorTrap trap(display_);
+        const bool attached = XShmAttach(display_, &segment_) && !trap.failed();
+        // Once the server holds it, marking the segment removed lets the kernel free it
+        // however this process ends.
+        shmctl(id, IPC_RMID, nullptr);
+        if (!attached) {
+            shmdt(address);
+            segment_ = {};
+            shmUsable_ = false;
+            return false;
+        }
+        segmentSize_ = need;
+        return true;
+    }
+
+    void releaseSegment() {
+        if (segmentSize_ == 0)
+            return;
+        {
+            x11::ErrorTrap trap(display_);
+            XShmDetach(display_, &segment_);
+        }
+        shmdt(segment_.shmaddr);
+        segment_ = {};
+        segmentSize_ = 0;
+    }
+
+    Display* display_ = nullptr;
+    bool openFailed_ = false;
+    bool shmUsable_ = false;
+    XShmSegmentInfo segment_{};
+    std::size_t segmentSize_ = 0;
+};
+
+// Never destroyed: other statics it relies on (the error trap's registry) may be gone by the
+// time exit handlers run. The kernel frees the segment (already marked removed) and the server
+// drops the connection when the process ends.
+Grabber& grabber() {
+    static Grabber* instance = new Grabber;
+    return *instance;
+}
+
+std::mutex& grabMutex() {
+    static std::mutex m;
+    return m;
+}
+
+int screenOfRoot(Display* display, Window root) {
+    for (int i = 0; i < ScreenCount(display); ++i) {
+        if (RootWindow(display, i) == root)
+            return i;
+    }
+    return DefaultScreen(display);
+}
+
+// The primary output's rectangle; without a primary the first lit output (where the server
+// puts the desktop's origin), and the whole root when RandR knows no lit output at all.
+Rect primaryScreenRect(Display* display, Window root, const Rect& rootRect) {
+    int eventBase = 0, errorBase = 0;
+    if (!XRRQueryExtension(display, &eventBase, &errorBase))
+        return rootRect;
+    x11::ErrorTrap trap(display);
+    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root);
+    if (!resources)
+        return rootRect;
+    const RROutput primary = XRRGetOutputPrimary(display, root);
+    Rect found;
+    auto rectOf = [&](RROutput output) -> Rect {
+        Rect r;
+        XRROutputInfo* info = XRRGetOutputInfo(display, resources, output);
+        if (info && info->crtc != None && info->connection != RR_Disconnected) {
+            if (XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, resources, info->crtc)) {
+                r = intersect({crtc->x, crtc->y, static_cast<int>(crtc->width),
+                               static_cast<int>(crtc->height)},
+                              rootRect);
+                XRRFreeCrtcInfo(crtc);
+            }
+        }
+        if (info)
+            XRRFreeOutputInfo(info);
+        return r;
+    };
+    if (primary != None)
+        found = rectOf(primary);
+    for (int i = 0; found.width == 0 && i < resources->noutput; ++i) {
+        found = rectOf(resources->outputs[i]);
+    }
+    XRRFreeScreenResources(resources);
+    if (trap.failed() || found.width == 0)
+        return rootRect;
+    return found;
+}
+
+// The window manager's frame around `window` (its ancestor that is a child of the root), or
+// the window itself when it is top-level or the root. False when the id names no window.
+bool findFrame(Display* display, Window window, Window* frame, Window* root) {
+    x11::ErrorTrap trap(display);
+    Window current = window;
+    for (int depth = 0; depth < 64; ++depth) {
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        const Status ok = XQueryTree(display, current, &rootReturn, &parent, &children, &count);
+        if (children)
+            XFree(children);
+        if (!ok || trap.failed())
+            return false;
+        if (current == rootReturn || parent == rootReturn || parent == None) {
+            *frame = current;
+            *root = rootReturn;
+            return true;
+        }
+        current = parent;
+    }
+    return false;
+}
+
+int shiftOf(unsigned long mask) {
+    return mask ? std::countr_zero(mask) : 0;
+}
+
+// Brings any TrueColor/DirectColor ZPixmap into 0x00RRGGBB rows; the common 32-bit
+// little-endian BGRX layout needs no work and is used in place.
+QImage toRgb32(XImage* image, Visual* visual) {
+    const bool nativeBgrx =
+        image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 && image->green_mask == 0xFF00 &&
+        image->blue_mask == 0xFF &&
+        (image->byte_order == LSBFirst) == (std::endian::native == std::endian::little);
+    if (nativeBgrx) {
+        return QImage(reinterpret_cast<const uchar*>(image->data), image->width, image->height,
+                      image->bytes_per_line, QImage::Format_RGB32);
+    }
+    QImage out(image->width, image->height, QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    const unsigned long masks[3] = {
+        image->red_mask ? image->red_mask : visual->red_mask,
+        image->green_mask ? image->green_mask : visual->green_mask,
+        image->blue_mask ? image->blue_mask : visual->blue_mask,
+    };
+    for (int y = 0; y < image->height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < image->width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            int channel[3];
+            for (int c = 0; c < 3; ++c) {
+                const unsigned long max = masks[c] >> shiftOf(masks[c]);
+                const unsigned long value = (pixel & masks[c]) >> shiftOf(masks[c]);
+                channel[c] = max ? static_cast<int>((value * 255 + max / 2) / max) : 0;
+            }
+            line[x] = qRgb(channel[0], channel[1], channel[2]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+SnapshotImage takeSnapshot(WindowHandle window, int width, int height) {
+    // X ids carry 29 bits on the wire; a larger number would silently name another window.
+    if (window > 0x1FFFFFFFu)
+        return {};
+
+    std::lock_guard lock(grabMutex());
+    Grabber& g = grabber();
+    Display* display = g.display();
+    if (!display)
+        return {};
+
+    Window root = DefaultRootWindow(display);
+    Rect source;
+    if (window == 0) {
+        XWindowAttributes rootAttributes{};
+        {
+            x11::ErrorTrap trap(display);
+            if (!XGetWindowAttributes(display, root, &rootAttributes) || trap.failed())
+                return {};
+        }
+        source =
+            primaryScreenRect(display, root, {0, 0, rootAttributes.width, rootAttributes.height});
+    } else {
+        Window frame = 0;
+        if (!findFrame(display, static_cast<Window>(window), &frame, &root))
+            return {};
+        XWindowAttributes attributes{};
+        x11::ErrorTrap trap(display);
+        if (!XGetWindowAttributes(display, frame, &attributes) || trap.failed())
+            return {};
+        if (frame == root) {
+            source = {0, 0, attributes.width, attributes.height};
+        } else {
+            source = {attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
+                      attributes.height + 2 * attributes.border_width};
+        }
+    }
+    if (source.width <= 0 || source.height <= 0)
+        return {};
+
+    const auto outWidth = snapshot::outputDimension(width, source.width);
+    const auto outHeight = snapshot::outputDimension(height, source.height);
+    if (!outWidth || !outHeight)
+        return {};
+    // Refuse before grabbing anything when the result cannot be a BMP file at all.
+    if (snapshot::kBmpHeaderSize + snapshot::bmpStride(static_cast<std::uint64_t>(*outWidth)) *
+                                       static_cast<std::uint64_t>(*outHeight) >
+        0xFFFFFFFFull) {
+        return {};
+    }
+
+    const int screen = screenOfRoot(display, root);
+    Visual* visual = DefaultVisual(display, screen);
+    const int depth = DefaultDepth(display, screen);
+    const Rect screenRect{0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)};
+    const Rect visible = intersect(source, screenRect);
+
+    ImagePtr grabbed;
+    QImage pixels;
+    if (visible.width > 0) {
+        grabbed = g.grab(root, visual, depth, visible);
+        if (!grabbed)
+            return {};
+        pixels = toRgb32(grabbed.get(), visual);
+        if (pixels.isNull())
+            return {};
+    }
+    if (visible.width != source.width || visible.height != source.height) {
+        // What lies beyond the screen's edges shows as black.
+        QImage whole(source.width, source.height, QImage::Format_RGB32);
+        if (whole.isNull())
+            return {};
+        whole.fill(0xFF000000u);
+        for (int y = 0; y < visible.height; ++y) {
+            std::memcpy(whole.scanLine(visible.y - source.y + y) + 4 * (visible.x - source.x),
+                        pixels.constScanLine(y), 4 * static_cast<std::size_t>(visible.width));
+        }
+        pixels = std::move(whole);
+    }
+    if (*outWidth != source.width || *outHeight != source.height) {
+        pixels =
+            pixels.scaled(*outWidth, *outHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (pixels.isNull() || pixels.depth() != 32)
+            return {};
+    }
+    return snapshot::packBmp(pixels.constBits(), static_cast<std::size_t>(pixels.bytesPerLine()),
+                             pixels.width(), pixels.height());
+}
+
+}  // namespace lumora::platform
