@@ -1,0 +1,17 @@
+#pragma once
+// What tests of the shell services look for: the object names of the modal dialogs (found
+// through QApplication::activeModalWidget) and of the tray icons (children of the application
+// object), and the frame colour of the control scheme in force.
+#include <cstdint>
+#include <optional>
+
+namespace lumora::platform::testing {
+
+inline constexpr char kFolderDialogName[] = "lumoraFolderDialog";
+inline constexpr char kMessageBoxName[] = "lumoraMessageBox";
+inline constexpr char kTrayIconName[] = "lumoraTrayIcon";
+
+// 0xRRGGBB of the frames drawn now, nullopt while the scheme is off.
+std::optional<std::uint32_t> controlSchemeFrameColour();
+
+}  // namespace lumora::platform::testing
