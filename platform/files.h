@@ -27,11 +27,18 @@ struct ProcessRecord {
     std::string executableName;  // file name only
     std::uint32_t moduleId = 0;
     std::uint32_t parentProcessId = 0;
-    std::int32_t basePriority = 0;
+    std::int32_t basePriority = 0;  // the kernel's priority: 20 + nice for ordinary processes
     std::uint32_t threadCount = 0;
 };
 
 // One record per running process in ascending pid order; empty when /proc cannot be read.
 std::vector<ProcessRecord> listProcesses();
+
+namespace detail {
+// defaultCaptureFolder with its inputs given: the program's directory, the home folder and the
+// XDG configuration folder (where user-dirs.dirs lives).
+std::string captureFolderFor(const std::string& programDir, const std::string& home,
+                             const std::string& configHome);
+}  // namespace detail
 
 }  // namespace lumora::platform
