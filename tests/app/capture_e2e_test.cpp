@@ -1,0 +1,413 @@
+// The running program, driven as a person would: keys pressed on the desktop, options stored
+// before the start, files looked at in the capture folder afterwards. Each test runs its own
+// copy of the program from a fresh folder, which is therefore its capture folder.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/settings_store.h"
+#include "platform/clock.h"
+#include "tests/capture/image_checks.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace lumora::test;
+using namespace std::chrono_literals;
+using lumora::settings::Option;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+std::string fixedStem(int n, const std::string& tag = "") {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "_%04d", n);
+    return "Lumora截图贴士" + tag + digits;
+}
+
+std::string trim(std::string s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+        s.pop_back();
+    return s;
+}
+
+// The capture files of a folder: everything but the program itself.
+Names captures(const fs::path& folder, const std::string& programName) {
+    Names names;
+    for (const auto& name : listFolder(folder))
+        if (name != programName)
+            names.push_back(name);
+    return names;
+}
+
+// N as the settings key holds it in the registry store's file, read as text so the test does
+// not rely on the store's own reader.
+std::optional<std::uint32_t> storedNumberInFile(const fs::path& regFile, const std::string& name) {
+    std::istringstream in(readTextFile(regFile));
+    std::string line;
+    bool inSettingsKey = false;
+    auto lower = [](std::string s) {
+        for (char& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    const std::string wanted = "\"" + lower(name) + "\"=dword:";
+    while (std::getline(in, line)) {
+        line = trim(line);
+        if (!line.empty() && line[0] == '[') {
+            inSettingsKey = lower(line) == "[hkey_local_machine\\software\\velmora\\krel-v1.10]";
+            continue;
+        }
+        if (inSettingsKey && lower(line).rfind(wanted, 0) == 0)
+            return static_cast<std::uint32_t>(std::stoul(line.substr(wanted.size()), nullptr, 16));
+    }
+    return std::nullopt;
+}
+
+struct Geometry {
+    int width = 0;
+    int height = 0;
+};
+
+// The window manager's frame around a client window (the client's ancestor that is a child of
+// the root), measured with xwininfo.
+std::optional<Geometry> frameGeometry(const std::string& clientId) {
+    std::string id = clientId;
+    for (int depth = 0; depth < 10; ++depth) {
+        std::string tree;
+        if (runCommand("xwininfo -tree -id " + id, &tree) != 0)
+            return std::nullopt;
+        std::smatch root, parent;
+        if (!std::regex_search(tree, root, std::regex("Root window id: (0x[0-9a-f]+)")) ||
+            !std::regex_search(tree, parent, std::regex("Parent window id: (0x[0-9a-f]+)")))
+            return std::nullopt;
+        if (parent[1] == root[1])
+            break;
+        id = parent[1];
+    }
+    std::string info;
+    if (runCommand("xwininfo -id " + id, &info) != 0)
+        return std::nullopt;
+    std::smatch w, h;
+    if (!std::regex_search(info, w, std::regex("Width: (\\d+)")) ||
+        !std::regex_search(info, h, std::regex("Height: (\\d+)")))
+        return std::nullopt;
+    return Geometry{std::stoi(w[1]), std::stoi(h[1])};
+}
+
+std::atomic<int> instanceCounter{0};
+
+// One copy of the program, run from a folder of its own with a private settings store.
+class Program {
+public:
+    Program() {
+        name_ = "lumora-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++instanceCounter);
+        appDir_ = dir_.path() / "app";
+        fs::create_directory(appDir_);
+        fs::copy_file(LUMORA_EXECUTABLE, appDir_ / name_);
+        fs::permissions(appDir_ / name_, fs::perms::owner_all, fs::perm_options::add);
+        // Quiet, fast starts: no splash, no sound.
+        store(Option::Logo, 0);
+        store(Option::Sound, 0);
+    }
+    ~Program() { stop(); }
+
+    void store(Option option, std::int64_t value) {
+        ASSERT_TRUE(lumora::settings::writeNumber(option, value));
+    }
+    void store(Option option, const std::string& text) {
+        ASSERT_TRUE(lumora::settings::writeText(option, text));
+    }
+
+    // Starts the program and waits until its main window is on the screen and its key timer
+    // has had time to start observing the keys.
+    ::testing::AssertionResult start() {
+        process_.setProgram(QString::fromStdString((appDir_ / name_).string()));
+        process_.setWorkingDirectory(QString::fromStdString(dir_.path().string()));
+        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+        process_.start();
+        if (!process_.waitForStarted(10000))
+            return ::testing::AssertionFailure() << "no start";
+        const std::string pid = std::to_string(process_.processId());
+        const bool shown = waitUntil(
+            [&] {
+                std::string out;
+                return runCommand("xdotool search --onlyvisible --pid " + pid + " 2>/dev/null",
+                                  &out) == 0 &&
+                       !trim(out).empty();
+            },
+            20s);
+        if (!shown)
+            return ::testing::AssertionFailure() << "the main window never appeared";
+        std::this_thread::sleep_for(1500ms);
+        if (process_.state() != QProcess::Running)
+            return ::testing::AssertionFailure() << "the program ended at start-up";
+        return ::testing::AssertionSuccess();
+    }
+
+    void stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    bool running() { return process_.state() == QProcess::Running; }
+    const fs::path& folder() const { return appDir_; }
+    fs::path file(const std::string& name) const { return appDir_ / name; }
+    Names files() const { return captures(appDir_, name_); }
+    bool waitForFiles(std::size_t count, std::chrono::milliseconds timeout = 10s) const {
+        // A file counts once it is complete: no temporary file is left beside it.
+        return waitUntil(
+            [&] {
+                const auto names = files();
+                const bool temp = std::any_of(names.begin(), names.end(),
+                                              [](auto& n) { return n.rfind(".temp", 0) == 0; });
+                return names.size() >= count && !temp;
+            },
+            timeout);
+    }
+    std::optional<std::uint32_t> storedCounter() const {
+        return storedNumberInFile(config_.registryFile("HKEY_LOCAL_MACHINE"), "N");
+    }
+
+private:
+    ScopedConfigHome config_;
+    TempDir dir_;
+    fs::path appDir_;
+    std::string name_;
+    QProcess process_;
+};
+
+QSize screenSize() {
+    return QGuiApplication::primaryScreen()->geometry().size();
+}
+
+// A window of another program, given the focus.
+class ForeignWindow {
+public:
+    ForeignWindow() {
+        title_ = "lumora-e2e-foreign-" + std::to_string(getpid());
+        process_.start("xmessage", {"-title", QString::fromStdString(title_), "-geometry",
+                                    "+300+200", "A window of another program"});
+    }
+    ~ForeignWindow() {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    // The client window id once it is shown and active.
+    std::string activate() {
+        std::string id;
+        waitUntil(
+            [&] {
+                std::string out;
+                runCommand("xdotool search --onlyvisible --name '^" + title_ + "$' 2>/dev/null",
+                           &out);
+                id = trim(out);
+                return !id.empty() && id.find('\n') == std::string::npos;
+            },
+            10s);
+        if (id.empty())
+            return id;
+        const bool active = waitUntil(
+            [&] {
+                runCommand("xdotool windowactivate " + id + " 2>/dev/null");
+                std::string out;
+                runCommand("xdotool getactivewindow 2>/dev/null", &out);
+                return trim(out) == id;
+            },
+            10s);
+        return active ? id : std::string();
+    }
+
+private:
+    std::string title_;
+    QProcess process_;
+};
+
+class CaptureE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LUMORA_REQUIRE_X();
+        if (!fs::exists(LUMORA_EXECUTABLE))
+            GTEST_SKIP() << "the program is not built";
+    }
+    void TearDown() override { runCommand("xdotool keyup Print keyup Insert 2>/dev/null"); }
+};
+
+TEST_F(CaptureE2E, PrintScreenAndInsertWriteNumberedBmpFiles) {
+    Program program;
+    program.store(Option::Engine, 0);
+    program.store(Option::Naming, 0);
+    ASSERT_TRUE(program.start());
+    ForeignWindow foreign;
+    const std::string client = foreign.activate();
+    ASSERT_FALSE(client.empty()) << "could not focus a window of another program";
+    const auto frame = frameGeometry(client);
+    ASSERT_TRUE(frame);
+
+    // Quick presses: down and up again long before the next tick of the key timer.
+    ASSERT_EQ(runCommand("xdotool key Print"), 0);
+    ASSERT_TRUE(program.waitForFiles(1));
+    ASSERT_EQ(runCommand("xdotool key Insert"), 0);
+    ASSERT_TRUE(program.waitForFiles(2));
+    std::this_thread::sleep_for(700ms);  // a second file for one press would show by now
+    ASSERT_EQ(program.files(), (Names{fixedStem(1) + ".bmp", fixedStem(2) + ".bmp"}));
+
+    const auto screen = readFile(program.file(fixedStem(1) + ".bmp"));
+    const auto screenInfo = readBmpInfo(screen);
+    ASSERT_TRUE(screenInfo);
+    EXPECT_EQ(screenInfo->width, screenSize().width());
+    EXPECT_EQ(screenInfo->height, screenSize().height());
+    EXPECT_EQ(screenInfo->bitsPerPixel, 24);
+    EXPECT_EQ(screenInfo->fileSize, screen.size());
+    const std::size_t rowBytes = (static_cast<std::size_t>(screenInfo->width) * 3 + 3) / 4 * 4;
+    EXPECT_EQ(screen.size(), 54 + rowBytes * static_cast<std::size_t>(screenInfo->height));
+
+    const auto windowInfo = readBmpInfo(readFile(program.file(fixedStem(2) + ".bmp")));
+    ASSERT_TRUE(windowInfo);
+    EXPECT_EQ(windowInfo->width, frame->width);
+    EXPECT_EQ(windowInfo->height, frame->height);
+    EXPECT_EQ(program.storedCounter(), 2u);
+}
+
+TEST_F(CaptureE2E, BothKeysTogetherCaptureScreenThenWindow) {
+    Program program;
+    ASSERT_TRUE(program.start());
+    ForeignWindow foreign;
+    const std::string client = foreign.activate();
+    ASSERT_FALSE(client.empty());
+    const auto frame = frameGeometry(client);
+    ASSERT_TRUE(frame);
+
+    ASSERT_EQ(
+        runCommand("xdotool keydown Print keydown Insert sleep 0.05 keyup Insert keyup Print"), 0);
+    ASSERT_TRUE(program.waitForFiles(2));
+    std::this_thread::sleep_for(700ms);
+    ASSERT_EQ(program.files(), (Names{fixedStem(1) + ".bmp", fixedStem(2) + ".bmp"}));
+    const auto first = readBmpInfo(readFile(program.file(fixedStem(1) + ".bmp")));
+    const auto second = readBmpInfo(readFile(program.file(fixedStem(2) + ".bmp")));
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->width, screenSize().width());
+    EXPECT_EQ(second->width, frame->width);
+    EXPECT_EQ(second->height, frame->height);
+    EXPECT_EQ(program.storedCounter(), 2u);
+}
+
+TEST_F(CaptureE2E, JpgCaptureIsQuality75AndLeavesNoTemporaryFile) {
+    Program program;
+    program.store(Option::Engine, 1);
+    program.store(Option::Counter, 41);  // the next capture continues with 42
+    ASSERT_TRUE(program.start());
+    ASSERT_EQ(runCommand("xdotool key Print"), 0);
+    ASSERT_TRUE(program.waitForFiles(1));
+    std::this_thread::sleep_for(500ms);
+    ASSERT_EQ(program.files(), Names{fixedStem(42) + ".jpg"});
+    const auto info = readJpegInfo(readFile(program.file(fixedStem(42) + ".jpg")));
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->baseline);
+    EXPECT_EQ(info->width, screenSize().width());
+    EXPECT_EQ(info->height, screenSize().height());
+    EXPECT_EQ(info->sampling, (std::vector<std::pair<int, int>>{{2, 2}, {1, 1}, {1, 1}}));
+    EXPECT_EQ(info->quant[0], scaledStandardTable(false, 75));
+    EXPECT_EQ(info->quant[1], scaledStandardTable(true, 75));
+    EXPECT_EQ(program.storedCounter(), 42u);
+}
+
+TEST_F(CaptureE2E, HeldKeyCapturesAtEveryTick) {
+    Program program;
+    ASSERT_TRUE(program.start());
+    ASSERT_EQ(runCommand("xdotool keydown Print sleep 1.0 keyup Print"), 0);
+    std::this_thread::sleep_for(700ms);
+    const auto names = program.files();
+    // Three or four ticks fall into one second; a slow capture may stretch a tick.
+    EXPECT_GE(names.size(), 2u);
+    EXPECT_LE(names.size(), 5u);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(names[i], fixedStem(static_cast<int>(i) + 1) + ".bmp");
+}
+
+TEST_F(CaptureE2E, RemovedCaptureFolderUsesUpTheNumber) {
+    Program program;
+    ASSERT_TRUE(program.start());
+    // The running program's own folder disappears (the program keeps running).
+    fs::remove_all(program.folder());
+    ASSERT_EQ(runCommand("xdotool key Print"), 0);
+    ASSERT_TRUE(waitUntil([&] { return program.storedCounter() == 1u; }, 10s));
+    EXPECT_FALSE(fs::exists(program.folder()));
+    fs::create_directory(program.folder());
+    ASSERT_EQ(runCommand("xdotool key Print"), 0);
+    ASSERT_TRUE(program.waitForFiles(1));
+    EXPECT_EQ(listFolder(program.folder()), Names{fixedStem(2) + ".bmp"});
+    EXPECT_EQ(program.storedCounter(), 2u);
+    EXPECT_TRUE(program.running());
+}
+
+// The clock a few seconds ahead, as the time list writes it.
+std::string listEntry(lumora::platform::DateTime t, const std::string& colon) {
+    return std::to_string(lumora::platform::hourOf(t)) + colon +
+           std::to_string(lumora::platform::minuteOf(t)) + colon +
+           std::to_string(lumora::platform::secondOf(t));
+}
+
+TEST_F(CaptureE2E, TimedCaptureWritesInTheListedSecondOnly) {
+    using lumora::platform::now;
+    Program program;
+    // Names carry the time of the capture, which shows the second each file was made in.
+    program.store(Option::Naming, 1);
+    program.store(Option::TimedMode, 1);
+    const auto target = now() + 8.0 / 86400.0;
+    const auto asciiTarget = target + 2.0 / 86400.0;
+    program.store(Option::TimedTimes,
+                  listEntry(target, "：") + "；" + listEntry(asciiTarget, ":") + "；");
+    ASSERT_TRUE(program.start());
+    ASSERT_GT(target, now()) << "the program took too long to start";
+    while (now() < asciiTarget + 2.0 / 86400.0)
+        std::this_thread::sleep_for(200ms);
+
+    const auto names = program.files();
+    ASSERT_GE(names.size(), 1u);
+    ASSERT_LE(names.size(), 2u);
+    const std::string expected = lumora::platform::timeToText(target) + "_【定时截图】_000";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(names[i], expected + std::to_string(i + 1) + ".bmp");
+    }
+    EXPECT_EQ(program.storedCounter(), static_cast<std::uint32_t>(names.size()));
+}
+
+TEST_F(CaptureE2E, IntervalCaptureWritesAboutOncePerSecond) {
+    Program program;
+    program.store(Option::IntervalMode, 1);
+    program.store(Option::IntervalSeconds, 1);
+    program.store(Option::Engine, 1);
+    ASSERT_TRUE(program.start());
+    const auto firstCount = program.files().size();
+    std::this_thread::sleep_for(4s);
+    const auto names = program.files();
+    const auto made = names.size() - firstCount;
+    EXPECT_GE(made, 3u);
+    EXPECT_LE(made, 5u);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(names[i], fixedStem(static_cast<int>(i) + 1, "_【间断截图】") + ".jpg");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,297 @@
+// The capture pipeline and the schedule ticks against the real screen, the real encoders and a
+// private settings store. The main window is open so the folder label and timers exist.
+#include "capture/capture_and_save.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/capture_settings.h"
+#include "app/settings_store.h"
+#include "capture/schedule.h"
+#include "platform/clock.h"
+#include "platform/registry.h"
+#include "platform/sound.h"
+#include "platform/text.h"
+#include "tests/capture/image_checks.h"
+#include "tests/support/test_support.h"
+#include "ui/runtime.h"
+#include "ui/windows.h"
+
+namespace fs = std::filesystem;
+using lumora::CaptureKind;
+using lumora::captureSettings;
+using lumora::ImageEngine;
+using lumora::ScheduleMode;
+using lumora::capture::captureAndSave;
+using namespace lumora::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Names = std::vector<std::string>;
+constexpr std::string_view kFolderLabel = "透明标签1";
+
+std::string stem(std::int64_t n, const std::string& tag = "") {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "_%04lld", static_cast<long long>(n));
+    return "Lumora截图贴士" + tag + digits;
+}
+
+std::int32_t storedCounter() {
+    return lumora::settings::readNumber(lumora::settings::Option::Counter);
+}
+
+QSize screenSize() {
+    return QGuiApplication::primaryScreen()->geometry().size();
+}
+
+class CaptureTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // Every sound the suite plays is written to a file instead of a sound card.
+        alsaConfig_ = new TempDir;
+        writeTextFile(alsaConfig_->path() / "asound.conf",
+                      "pcm.!default { type file slave.pcm { type null } file \"" +
+                          (alsaConfig_->path() / "played.raw").string() + "\" format \"raw\" }\n");
+        alsaEnv_ =
+            new ScopedEnv("ALSA_CONFIG_PATH", (alsaConfig_->path() / "asound.conf").string());
+    }
+    static void TearDownTestSuite() {
+        lumora::platform::stopAllSounds();
+        delete alsaEnv_;
+        delete alsaConfig_;
+    }
+
+    void SetUp() override {
+        LUMORA_REQUIRE_X();
+        config_.emplace();
+        lumora::ui::openWindow(lumora::ui::kMainWindow);
+        lumora::ui::setControlText(lumora::ui::kMainWindow, kFolderLabel, dir_.folder());
+        auto& s = captureSettings();
+        s = {};
+        s.captureCounter = 7;
+    }
+    void TearDown() override {
+        lumora::platform::stopAllSounds();
+        captureSettings() = {};
+        config_.reset();
+    }
+
+    fs::path file(const std::string& name) const { return dir_.path() / name; }
+    static fs::path playedFile() { return alsaConfig_->path() / "played.raw"; }
+
+    TempDir dir_;
+    std::optional<ScopedConfigHome> config_;
+    static inline TempDir* alsaConfig_ = nullptr;
+    static inline ScopedEnv* alsaEnv_ = nullptr;
+};
+
+TEST_F(CaptureTest, BmpOfTheWholeScreen) {
+    captureAndSave();
+    ASSERT_EQ(listFolder(dir_.path()), Names{stem(7) + ".bmp"});
+    const auto bytes = readFile(file(stem(7) + ".bmp"));
+    const auto info = readBmpInfo(bytes);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->width, screenSize().width());
+    EXPECT_EQ(info->height, screenSize().height());
+    EXPECT_EQ(info->bitsPerPixel, 24);
+    EXPECT_EQ(info->fileSize, bytes.size());
+    EXPECT_EQ(storedCounter(), 7);
+    EXPECT_EQ(captureSettings().captureCounter, 8);
+}
+
+TEST_F(CaptureTest, JpgIsQuality75With420SamplingAndNoTemporaryFileRemains) {
+    captureSettings().imageEngine = ImageEngine::Jpg;
+    captureAndSave(0, CaptureKind::Manual);
+    ASSERT_EQ(listFolder(dir_.path()), Names{stem(7) + ".jpg"});
+    const auto bytes = readFile(file(stem(7) + ".jpg"));
+    const auto info = readJpegInfo(bytes);
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->baseline);
+    EXPECT_TRUE(info->jfif);
+    EXPECT_TRUE(info->endsWithEoi);
+    EXPECT_EQ(info->width, screenSize().width());
+    EXPECT_EQ(info->height, screenSize().height());
+    ASSERT_EQ(info->components, 3);
+    EXPECT_EQ(info->sampling, (std::vector<std::pair<int, int>>{{2, 2}, {1, 1}, {1, 1}}));
+    EXPECT_EQ(info->quant[0], scaledStandardTable(false, 75));
+    EXPECT_EQ(info->quant[1], scaledStandardTable(true, 75));
+    QImage decoded;
+    EXPECT_TRUE(decoded.loadFromData(bytes.data(), static_cast<int>(bytes.size()), "JPG"));
+    EXPECT_EQ(storedCounter(), 7);
+    EXPECT_EQ(captureSettings().captureCounter, 8);
+}
+
+TEST_F(CaptureTest, ConsecutiveCapturesOfAnyKindShareTheRunningNumber) {
+    captureAndSave(0, CaptureKind::Manual);
+    captureSettings().imageEngine = ImageEngine::Jpg;
+    captureAndSave(0, CaptureKind::Timed);
+    captureAndSave(0, CaptureKind::Interval);
+    EXPECT_EQ(listFolder(dir_.path()), (Names{stem(7) + ".bmp", stem(8, "_【定时截图】") + ".jpg",
+                                              stem(9, "_【间断截图】") + ".jpg"}));
+    EXPECT_EQ(storedCounter(), 9);
+    EXPECT_EQ(captureSettings().captureCounter, 10);
+}
+
+TEST_F(CaptureTest, FixedSizeAppliesToScreenAndWindowInBothEncodings) {
+    auto& s = captureSettings();
+    s.outputWidth = 800;
+    s.outputHeight = 600;
+    const auto window = lumora::ui::windowHandle(lumora::ui::kMainWindow);
+    ASSERT_NE(window, 0u);
+    captureAndSave(0);
+    captureAndSave(window);
+    s.imageEngine = ImageEngine::Jpg;
+    captureAndSave(0);
+    captureAndSave(window);
+    for (int n : {7, 8}) {
+        const auto info = readBmpInfo(readFile(file(stem(n) + ".bmp")));
+        ASSERT_TRUE(info) << n;
+        EXPECT_EQ(info->width, 800);
+        EXPECT_EQ(info->height, 600);
+    }
+    for (int n : {9, 10}) {
+        const auto info = readJpegInfo(readFile(file(stem(n) + ".jpg")));
+        ASSERT_TRUE(info) << n;
+        EXPECT_EQ(info->width, 800);
+        EXPECT_EQ(info->height, 600);
+    }
+}
+
+TEST_F(CaptureTest, RemovedFolderGivesNoFileButUsesUpTheNumberAndPlaysTheSound) {
+    for (ImageEngine engine : {ImageEngine::Bmp, ImageEngine::Jpg}) {
+        auto& s = captureSettings();
+        s.imageEngine = engine;
+        s.soundChoice = 2;
+        const auto gone = dir_.path() / "gone";
+        fs::create_directory(gone);
+        lumora::ui::setControlText(lumora::ui::kMainWindow, kFolderLabel, gone.string() + "/");
+        fs::remove(gone);
+        fs::remove(playedFile());
+        const auto before = s.captureCounter;
+        captureAndSave();
+        EXPECT_FALSE(fs::exists(gone));
+        EXPECT_TRUE(listFolder(dir_.path()).empty());
+        EXPECT_EQ(storedCounter(), before);
+        EXPECT_EQ(s.captureCounter, before + 1);
+        EXPECT_TRUE(waitUntil(
+            [&] { return fs::exists(playedFile()) && fs::file_size(playedFile()) > 0; }, 5s))
+            << "the shutter sound did not play";
+    }
+}
+
+TEST_F(CaptureTest, ExistingFileOfTheComputedNameSurvives) {
+    writeTextFile(file(stem(7) + ".bmp"), "a user's file");
+    writeTextFile(file(stem(8) + ".jpg"), "another");
+    captureAndSave();
+    captureSettings().imageEngine = ImageEngine::Jpg;
+    captureAndSave();
+    EXPECT_EQ(readTextFile(file(stem(7) + ".bmp")), "a user's file");
+    EXPECT_EQ(readTextFile(file(stem(8) + ".jpg")), "another");
+    EXPECT_TRUE(readBmpInfo(readFile(file(stem(7) + " (2).bmp"))));
+    EXPECT_TRUE(readJpegInfo(readFile(file(stem(8) + " (2).jpg"))));
+    EXPECT_EQ(listFolder(dir_.path()).size(), 4u);
+    EXPECT_EQ(storedCounter(), 8);
+}
+
+TEST_F(CaptureTest, UsersTempFileSurvivesAJpgCapture) {
+    writeTextFile(file(".temp.bmp"), "kept by the user");
+    captureSettings().imageEngine = ImageEngine::Jpg;
+    captureAndSave();
+    EXPECT_EQ(readTextFile(file(".temp.bmp")), "kept by the user");
+    EXPECT_EQ(listFolder(dir_.path()), (Names{".temp.bmp", stem(7) + ".jpg"}));
+}
+
+TEST_F(CaptureTest, VanishedWindowGivesAnEmptyBmpAndNoJpg) {
+    // An id the server never handed out to anyone.
+    const lumora::platform::WindowHandle gone = 0x3fffffff;
+    captureAndSave(gone);
+    captureSettings().imageEngine = ImageEngine::Jpg;
+    captureAndSave(gone);
+    EXPECT_EQ(listFolder(dir_.path()), Names{stem(7) + ".bmp"});
+    EXPECT_EQ(fs::file_size(file(stem(7) + ".bmp")), 0u);
+    EXPECT_EQ(storedCounter(), 8);
+    EXPECT_EQ(captureSettings().captureCounter, 9);
+}
+
+// --- schedule ticks ---
+
+// A list naming the seconds around now, so exactly one entry matches at any tick of the test.
+std::string listAroundNow(int copies) {
+    const auto t = lumora::platform::now();
+    std::string list;
+    for (int d = -2; d <= 3; ++d) {
+        const auto at = t + d / 86400.0;
+        for (int c = 0; c < copies; ++c) {
+            list += std::to_string(lumora::platform::hourOf(at)) + "：" +
+                    std::to_string(lumora::platform::minuteOf(at)) + "：" +
+                    std::to_string(lumora::platform::secondOf(at)) + "；";
+        }
+    }
+    return list;
+}
+
+TEST_F(CaptureTest, TimedTickCapturesOncePerMatchingEntry) {
+    auto& s = captureSettings();
+    s.timedCaptureMode = ScheduleMode::WholeScreen;
+    s.timedCaptureTimes = listAroundNow(1);
+    lumora::capture::timedCaptureTick({});
+    EXPECT_EQ(listFolder(dir_.path()), Names{stem(7, "_【定时截图】") + ".bmp"});
+    s.timedCaptureTimes = listAroundNow(2);
+    lumora::capture::timedCaptureTick({});
+    EXPECT_EQ(listFolder(dir_.path()).size(), 3u);
+    EXPECT_EQ(s.captureCounter, 10);
+    // ASCII separators never match, and an empty list matches nothing.
+    std::string ascii;
+    for (const std::string& entry : lumora::platform::splitText(listAroundNow(1), "；"))
+        ascii += QString::fromStdString(entry).replace("：", ":").toStdString() + ";";
+    s.timedCaptureTimes = ascii;
+    lumora::capture::timedCaptureTick({});
+    s.timedCaptureTimes.clear();
+    lumora::capture::timedCaptureTick({});
+    EXPECT_EQ(listFolder(dir_.path()).size(), 3u);
+}
+
+TEST_F(CaptureTest, TimedTickWithActiveWindowScopeCapturesTheForegroundWindow) {
+    auto& s = captureSettings();
+    s.timedCaptureMode = ScheduleMode::ActiveWindow;
+    s.timedCaptureTimes = listAroundNow(1);
+    lumora::capture::timedCaptureTick({});
+    const auto names = listFolder(dir_.path());
+    ASSERT_EQ(names, Names{stem(7, "_【定时截图】") + ".bmp"});
+    EXPECT_TRUE(readBmpInfo(readFile(file(names[0]))));
+}
+
+TEST_F(CaptureTest, TicksWithTheirModeOffStopTheirTimerWithoutCapturing) {
+    using lumora::ui::kMainWindow;
+    lumora::ui::setTimerInterval(kMainWindow, "时钟3", 800);
+    lumora::ui::setTimerInterval(kMainWindow, "时钟2", 5000);
+    captureSettings().timedCaptureTimes = listAroundNow(1);
+    lumora::capture::timedCaptureTick({});
+    lumora::capture::intervalCaptureTick({});
+    EXPECT_EQ(lumora::ui::timerInterval(kMainWindow, "时钟3"), 0);
+    EXPECT_EQ(lumora::ui::timerInterval(kMainWindow, "时钟2"), 0);
+    EXPECT_TRUE(listFolder(dir_.path()).empty());
+    EXPECT_EQ(captureSettings().captureCounter, 7);
+}
+
+TEST_F(CaptureTest, IntervalTickCapturesByItsScope) {
+    auto& s = captureSettings();
+    s.intervalCaptureMode = ScheduleMode::WholeScreen;
+    lumora::capture::intervalCaptureTick({});
+    s.intervalCaptureMode = ScheduleMode::ActiveWindow;
+    lumora::capture::intervalCaptureTick({});
+    EXPECT_EQ(listFolder(dir_.path()),
+              (Names{stem(7, "_【间断截图】") + ".bmp", stem(8, "_【间断截图】") + ".bmp"}));
+    const auto screen = readBmpInfo(readFile(file(stem(7, "_【间断截图】") + ".bmp")));
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(screen->width, screenSize().width());
+}
+
+}  // namespace
