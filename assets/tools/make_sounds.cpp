@@ -135,15 +135,16 @@ void finish(std::vector<std::vector<double>>& channels, double rate) {
             ch[ch.size() - 1 - i] *= g;
         }
     }
-    double peak = 0;
-    for (const auto& ch : channels)
+    // Each channel on its own, so that a stereo clip is balanced.
+    for (auto& ch : channels) {
+        double peak = 0;
         for (double s : ch)
             peak = std::max(peak, std::abs(s));
-    if (peak <= 0)
-        return;
-    for (auto& ch : channels)
+        if (peak <= 0)
+            continue;
         for (double& s : ch)
             s *= kPeak / peak;
+    }
 }
 
 void put16(std::vector<std::uint8_t>& out, unsigned v) {
