@@ -2,8 +2,10 @@
 // behaviour; events without a row are ignored by the dispatcher.
 #include "ui/bindings.h"
 
+#include "app/main_window.h"
 #include "capture/schedule.h"
 #include "capture/trigger.h"
+#include "ui/settings/settings_window.h"
 #include "ui/windows.h"
 
 namespace lumora::ui {
@@ -21,7 +23,29 @@ const Binding table[] = {
     {M, "时钟2", Event::Tick, &capture::intervalCaptureTick},
     {M, "时钟3", Event::Tick, &capture::timedCaptureTick},
     // --- MainWindow: folder, tray, menu, links ---
+    {M, M, Event::Tray, &app::onTray},
+    {M, "按钮3", Event::Clicked, &app::changeCaptureFolder},
+    {M, "图形按钮1", Event::Clicked, &app::changeCaptureFolder},
+    {M, "按钮1", Event::Clicked, &app::openCaptureFolder},
+    {M, "图形按钮3", Event::Clicked, &app::openCaptureFolder},
+    {M, "按钮2", Event::Clicked, &app::hideMainWindow},
+    {M, "图形按钮2", Event::Clicked, &app::hideMainWindow},
+    {M, "透明标签4", Event::LeftButtonDown, &app::openMakerPage},
+    {M, "透明标签5", Event::LeftButtonDown, &app::openDownloadPage},
+    {M, "显示主窗口", Event::Chosen, &app::showMainWindow},
+    {M, "打开截图文件夹", Event::Chosen, &app::openCaptureFolder},
+    {M, "设置", Event::Chosen, &app::openSettings},
+    {M, "退出", Event::Chosen, &app::exitProgram},
+    {M, "作者信息", Event::Chosen, &app::showAuthorInformation},
+    {M, "帮助", Event::Chosen, &app::showHelp},
     // --- SettingsWindow ---
+    {S, S, Event::Created, &settingswin::onCreated},
+    {S, "立即生效", Event::Clicked, &settingswin::onApply},
+    {S, "按钮_音效试听", Event::Clicked, &settingswin::onPreviewSound},
+    {S, "选择框_定时截图", Event::MouseMoved, &settingswin::onTimedHover},
+    {S, "选择框_定时截图_活动窗口", Event::MouseMoved, &settingswin::onTimedActiveWindowHover},
+    {S, "选择框_间断截图", Event::MouseMoved, &settingswin::onIntervalHover},
+    {S, "选择框_间断截图_活动窗口", Event::MouseMoved, &settingswin::onIntervalActiveWindowHover},
     // --- LogoWindow ---
     {"", "", Event::Created, nullptr},  // keeps the table non-empty; never matches a window
 };

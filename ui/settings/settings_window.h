@@ -1,0 +1,55 @@
+#pragma once
+// The settings window's handlers: filling the controls from the options record when the window
+// opens, applying the user's choices (validated, stored value by value, taken into effect at
+// once), the shutter-sound preview and the balloon hints of the schedule checkboxes.
+#include <string_view>
+
+#include "ui/events.h"
+
+namespace lumora::settingswin {
+
+// Created: silver control frames, then every control set from captureSettings().
+void onCreated(const ui::EventArgs& args);
+
+// 立即生效 clicked. Stops with a message (window left open) when the custom name, the time
+// list of a ticked timed capture or the seconds of a ticked interval capture are empty; what
+// came before the failed check stays stored. On success the window closes.
+void onApply(const ui::EventArgs& args);
+
+// 按钮_音效试听 clicked: plays the clip of the selected sound radio, none when none is.
+void onPreviewSound(const ui::EventArgs& args);
+
+// Mouse moved over one of the four schedule checkboxes: its hint, through 气球提示框1.
+void onTimedHover(const ui::EventArgs& args);
+void onTimedActiveWindowHover(const ui::EventArgs& args);
+void onIntervalHover(const ui::EventArgs& args);
+void onIntervalActiveWindowHover(const ui::EventArgs& args);
+
+// The validation messages, shown as OK boxes.
+inline constexpr std::string_view kEmptyCustomNameMessage = "您没有在自定义名称中输入任何字符！";
+inline constexpr std::string_view kEmptyCustomNameCaption = "(*^__^*) ";
+inline constexpr std::string_view kEmptyTimesMessage =
+    "您启动了定时截图，请在相应编辑框中输入截图时间！";
+inline constexpr std::string_view kEmptyIntervalMessage =
+    "您启动了间断截图，请在相应编辑框中输入间断时间！";
+inline constexpr std::string_view kNoteCaption = "提示：";
+
+// Period of the timed-capture timer after an apply that switches it on.
+inline constexpr int kTimedTickMilliseconds = 900;
+
+// The balloon hint of a schedule checkbox: where it points relative to the settings window's
+// top-left corner, and its text.
+struct BalloonHint {
+    std::string_view control;
+    int dx;
+    int dy;
+    std::string_view text;
+};
+// nullptr for a control without a hint.
+const BalloonHint* balloonHintFor(std::string_view control);
+
+// The interval timer's period for the text of the seconds box: the number it starts with,
+// truncated, in milliseconds; 0 (stopped) for a number that is not positive.
+int intervalPeriodMilliseconds(std::string_view secondsText);
+
+}  // namespace lumora::settingswin
