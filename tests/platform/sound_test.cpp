@@ -330,7 +330,10 @@ TEST(WavParse, StopsAtTheLengthInTheRiffHeader) {
 }
 
 TEST(WavParse, LyingChunkLengthsNeverReadPastTheImage) {
-    // A length that would wrap a 32-bit offset back to the start of the image.
+    // Lengths that would wrap a 32-bit offset back into the header, or onto the same chunk
+    // again and again.
+    EXPECT_FALSE(
+        wav::parse(riff({{"junk", ramp(8), 0xFFFFFFF8u}, fmt(1, 8000, 8), data(ramp(50))})));
     EXPECT_FALSE(
         wav::parse(riff({{"junk", ramp(8), 0xFFFFFFF4u}, fmt(1, 8000, 8), data(ramp(50))})));
     EXPECT_FALSE(
