@@ -1,6 +1,5 @@
-#include <QApplication>
+#include "app/startup.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    return lumora::app::runProgram(argc, argv);
 }

@@ -3,6 +3,7 @@
 #include "ui/bindings.h"
 
 #include "app/main_window.h"
+#include "app/startup.h"
 #include "capture/schedule.h"
 #include "capture/trigger.h"
 #include "ui/settings/settings_window.h"
@@ -18,6 +19,8 @@ constexpr std::string_view L = kLogoWindow;
 
 const Binding table[] = {
     // --- MainWindow: start and stop ---
+    {M, M, Event::Created, &app::onMainWindowCreated},
+    {M, M, Event::Destroying, &app::onMainWindowDestroying},
     // --- MainWindow: capture timers ---
     {M, "时钟1", Event::Tick, &capture::pollHotkeys},
     {M, "时钟2", Event::Tick, &capture::intervalCaptureTick},

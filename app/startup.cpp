@@ -1,0 +1,122 @@
+#include "app/startup.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "app/capture_settings.h"
+#include "app/load_settings.h"
+#include "app/settings_store.h"
+#include "assets/assets.h"
+#include "platform/shell.h"
+#include "platform/sound.h"
+#include "ui/bindings.h"
+#include "ui/runtime.h"
+#include "ui/windows.h"
+
+namespace lumora::app {
+
+namespace {
+
+struct ProcessState {
+    bool startedUp = false;  // the guard let this instance run and loading began
+    bool ending = false;
+    int exitCode = 0;
+    platform::WindowHandle trayOwner = 0;
+};
+
+ProcessState& state() {
+    static ProcessState instance;
+    return instance;
+}
+
+void releaseSettingsTexts() {
+    CaptureSettings& s = captureSettings();
+    s.customPrefix.clear();
+    s.customPrefix.shrink_to_fit();
+    s.timedCaptureTimes.clear();
+    s.timedCaptureTimes.shrink_to_fit();
+}
+
+}  // namespace
+
+bool anotherInstanceRunning(std::span<const platform::ProcessRecord> processes,
+                            std::string_view ownName) {
+    if (ownName.empty())
+        return false;
+    int count = 0;
+    for (const platform::ProcessRecord& p : processes) {
+        if (p.executableName == ownName && ++count >= 2)
+            return true;
+    }
+    return false;
+}
+
+void onMainWindowCreated(const ui::EventArgs&) {
+    if (anotherInstanceRunning(platform::listProcesses(), platform::programFileName())) {
+        // Only the box belongs on the screen: this instance's window never gets used.
+        ui::setWindowVisible(ui::kMainWindow, false);
+        platform::showMessage("我已经运行了(*^__^*) ", 0, "您好！");
+        endProgram(0);
+        return;
+    }
+    state().startedUp = true;
+    loadSettings();
+    // The splash processes events: the program may have been ended or its window closed.
+    if (state().ending || !ui::isWindowOpen(ui::kMainWindow))
+        return;
+    state().trayOwner = ui::windowHandle(ui::kMainWindow);
+    platform::setTrayIcon(state().trayOwner, assets::find("lumora.ico"), "Lumora技术");
+    ui::setControlText(ui::kMainWindow, "透明标签1", platform::defaultCaptureFolder());
+}
+
+void onMainWindowDestroying(const ui::EventArgs&) {
+    // A second instance stopped by the guard never loaded the counter; writing its zero would
+    // overwrite the number the running instance keeps.
+    if (!state().startedUp)
+        return;
+    settings::writeShutdownCounter(captureSettings().captureCounter);
+}
+
+void endProgram(int code) {
+    if (state().trayOwner != 0) {
+        platform::setTrayIcon(state().trayOwner);
+        state().trayOwner = 0;
+    }
+    state().ending = true;
+    state().exitCode = code;
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        // Ends the loops that run now, nested ones (a menu, a pause of the splash) included.
+        QCoreApplication::exit(code);
+        // Called during start-up, before the main loop runs, the request above is forgotten
+        // when that loop starts; this one is handled as soon as it does.
+        QMetaObject::invokeMethod(
+            app, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+    }
+}
+
+bool programEnding() {
+    return state().ending;
+}
+
+int runProgram(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
+
+    std::error_code ignored;
+    std::filesystem::current_path(platform::programDirectory(), ignored);
+    // The record must exist before the clean-up is registered, so it is destroyed after it.
+    captureSettings();
+    std::atexit(&releaseSettingsTexts);
+
+    ui::installBindings(ui::programBindings());
+    ui::openWindow(ui::kMainWindow);
+    const int loopCode = QApplication::exec();
+    // Windows destroyed at the end have been asked to go; let them go now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    platform::stopAllSounds();
+    return state().ending ? state().exitCode : loopCode;
+}
+
+}  // namespace lumora::app

@@ -1,0 +1,32 @@
+#pragma once
+// The life of the process: entry, the start-up sequence in MainWindow's created event, the
+// single-instance guard, the end of the program and the counter kept at shut-down.
+#include <span>
+#include <string_view>
+
+#include "platform/files.h"
+#include "ui/events.h"
+
+namespace lumora::app {
+
+// The process entry: runs the program until it ends and returns its exit code.
+int runProgram(int argc, char** argv);
+
+// Created of MainWindow: single-instance guard, loadSettings (with the splash), tray icon,
+// capture folder in 透明标签1.
+void onMainWindowCreated(const ui::EventArgs& args);
+// Destroying of MainWindow: keeps the running number under the shut-down key.
+void onMainWindowDestroying(const ui::EventArgs& args);
+
+// Removes the tray icon and ends the program with `code` once the running handler returns:
+// every event loop, nested ones included, is asked to end. Callers do nothing after it.
+void endProgram(int code = 0);
+// Whether endProgram has been called (start-up stops early when it has).
+bool programEnding();
+
+// True as soon as a second process carries exactly this executable file name (byte for byte,
+// letter case significant); this process is one of them. An unknown own name finds nothing.
+bool anotherInstanceRunning(std::span<const platform::ProcessRecord> processes,
+                            std::string_view ownName);
+
+}  // namespace lumora::app
