@@ -392,25 +392,25 @@ std::optional<Document> parse(std::string_view text) {
                           static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
             checkable = digits.size() == 8;
         } else if (startsWithNoCase(rest, "hex")) {
-            std::string_view spec = rest.substr(3);
+            std::string_view afterHex = rest.substr(3);
             value.type = kBinary;
-            if (spec.starts_with('(')) {
-                const std::size_t close = spec.find(')');
+            if (afterHex.starts_with('(')) {
+                const std::size_t close = afterHex.find(')');
                 if (close == std::string_view::npos || close == 1 || close > 9)
                     return std::nullopt;
                 std::uint32_t t = 0;
-                for (char c : spec.substr(1, close - 1)) {
+                for (char c : afterHex.substr(1, close - 1)) {
                     const int d = hexDigit(c);
                     if (d < 0)
                         return std::nullopt;
                     t = t * 16 + static_cast<std::uint32_t>(d);
                 }
                 value.type = t;
-                spec = spec.substr(close + 1);
+                afterHex = afterHex.substr(close + 1);
             }
-            if (!spec.starts_with(':'))
+            if (!afterHex.starts_with(':'))
                 return std::nullopt;
-            std::string_view part = trimRight(spec.substr(1));
+            std::string_view part = trimRight(afterHex.substr(1));
             while (part.ends_with('\\')) {
                 if (!readHexBytes(part.substr(0, part.size() - 1), value.data))
                     return std::nullopt;
