@@ -64,15 +64,6 @@ TEST_F(FileNamingTest, PadsTheNumberToFourCharacters) {
     EXPECT_EQ(stem(-1234), "Lumora截图贴士_-1234");
 }
 
-TEST_F(FileNamingTest, CapturesInOneSecondDifferOnlyInTheNumber) {
-    const auto a =
-        makeFileStem(CaptureKind::Manual, withRule(NamingRule::CurrentTime, 10), morning_);
-    const auto b =
-        makeFileStem(CaptureKind::Manual, withRule(NamingRule::CurrentTime, 11), morning_);
-    EXPECT_EQ(a, "2026年12月7日9时5分3秒_0010");
-    EXPECT_EQ(b, "2026年12月7日9时5分3秒_0011");
-}
-
 TEST_F(FileNamingTest, TheCustomPrefixIsReadAfreshWithItsOwnDefault) {
     CaptureSettings s = withRule(NamingRule::CustomPrefix, 5);
     s.customPrefix = "loaded";  // the settings window's copy; captures never use it
