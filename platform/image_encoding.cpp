@@ -69,26 +69,6 @@ std::uint32_t get32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-enum class Format { Unknown, Bmp, Jpeg };
-
-// A 24-bit picture whose rows stay where the file put them: nothing is copied or turned over,
-// the encoder is handed each row's address in top-down order.
-struct BgrPicture {
-    std::unique_ptr<std::uint8_t[]> storage;
-    const std::uint8_t* firstStoredRow = nullptr;
-    std::size_t stride = 0;
-    int width = 0;
-    int height = 0;
-    bool bottomUp = false;
-
-    const std::uint8_t* row(int y) const {
-        const int stored = bottomUp ? height - 1 - y : y;
-        return firstStoredRow + static_cast<std::size_t>(stored) * stride;
-    }
-};
-
-enum class Decoded { Ok, Refused, TooLarge };
-
 bool readExactly(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
     while (size > 0) {
         const ssize_t n = ::pread(fd, buffer, size, offset);
@@ -106,14 +86,53 @@ bool readExactly(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
     return true;
 }
 
+// A 24-bit blue-green-red picture handed to the encoder a band of rows at a time, top row
+// first. A BMP's rows are read from the file band by band into one small buffer that stays in
+// the cache (a bottom-up band is one contiguous read, walked backwards), so no full-size copy
+// of the picture is ever made; a decoded JPEG's rows are already in memory.
+struct BgrRows {
+    static constexpr int kBandRows = 16;
+
+    int width = 0;
+    int height = 0;
+    std::size_t stride = 0;
+    bool inMemory = false;
+    int fd = -1;
+    std::uint64_t offset = 0;
+    bool bottomUp = false;
+    std::unique_ptr<std::uint8_t[]> storage;  // the band buffer, or the whole decoded picture
+
+    // Points rows[0..count) at picture rows first..first+count-1; false when the file could
+    // not be read (it changed after it was checked).
+    bool band(int first, int count, JSAMPROW* rows) {
+        if (inMemory) {
+            for (int i = 0; i < count; ++i)
+                rows[i] = storage.get() + static_cast<std::size_t>(first + i) * stride;
+            return true;
+        }
+        const int storedFirst = bottomUp ? height - first - count : first;
+        if (!readExactly(
+                fd, storage.get(), static_cast<std::size_t>(count) * stride,
+                static_cast<off_t>(offset + static_cast<std::uint64_t>(storedFirst) * stride)))
+            return false;
+        for (int i = 0; i < count; ++i) {
+            const int stored = bottomUp ? count - 1 - i : i;
+            rows[i] = storage.get() + static_cast<std::size_t>(stored) * stride;
+        }
+        return true;
+    }
+};
+
+enum class Decoded { Ok, Refused, TooLarge };
+
 // The largest side libjpeg encodes; bigger pictures would be refused by the encoder anyway,
 // so they are stopped before their pixels are read.
 constexpr std::int64_t kJpegMaxSide = JPEG_MAX_DIMENSION;
 
-// Reads the headers, checks that the file holds every row, then reads the pixel rows in one
-// piece. Accepts the 12-byte core header and the 40-byte information header with its longer
-// successors (same first 40 bytes); only 24 bits per pixel.
-Decoded decodeBmp(int fd, std::uint64_t fileSize, BgrPicture& picture) {
+// Reads the headers and checks that the file holds every row; the rows themselves are read
+// while encoding. Accepts the 12-byte core header and the 40-byte information header with its
+// longer successors (same first 40 bytes); only 24 bits per pixel.
+Decoded decodeBmp(int fd, std::uint64_t fileSize, BgrRows& picture) {
     std::uint8_t header[14 + 40] = {};
     if (fileSize < 14 + 12 || !readExactly(fd, header, std::min<std::uint64_t>(fileSize, 54), 0))
         return Decoded::Refused;
@@ -158,12 +177,11 @@ Decoded decodeBmp(int fd, std::uint64_t fileSize, BgrPicture& picture) {
     if (width > kJpegMaxSide || height > kJpegMaxSide)
         return Decoded::TooLarge;
 
-    picture.storage.reset(new (std::nothrow) std::uint8_t[pixelBytes]);
+    picture.storage.reset(new (std::nothrow) std::uint8_t[stride * BgrRows::kBandRows]);
     if (!picture.storage)
         return Decoded::Refused;
-    if (!readExactly(fd, picture.storage.get(), pixelBytes, static_cast<off_t>(offBits)))
-        return Decoded::Refused;
-    picture.firstStoredRow = picture.storage.get();
+    picture.fd = fd;
+    picture.offset = offBits;
     picture.stride = stride;
     picture.width = static_cast<int>(width);
     picture.height = static_cast<int>(height);
@@ -192,7 +210,7 @@ void setUpErrors(ErrorManager& errors) {
 
 // Decodes into picture.storage (owned by the caller's object, so a jump out of libjpeg leaks
 // nothing). Only C objects of this frame are touched between setjmp and a possible longjmp.
-Decoded decodeJpegInto(const std::uint8_t* data, std::size_t size, BgrPicture& picture) {
+Decoded decodeJpegInto(const std::uint8_t* data, std::size_t size, BgrRows& picture) {
     ErrorManager errors;
     jpeg_decompress_struct info;
     setUpErrors(errors);
@@ -218,18 +236,17 @@ Decoded decodeJpegInto(const std::uint8_t* data, std::size_t size, BgrPicture& p
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
-    picture.firstStoredRow = picture.storage.get();
+    picture.inMemory = true;
     picture.stride = stride;
     picture.width = static_cast<int>(info.output_width);
     picture.height = static_cast<int>(info.output_height);
-    picture.bottomUp = false;
     jpeg_destroy_decompress(&info);
     return Decoded::Ok;
 }
 
 // JPEG input is accepted too (re-encoded with the requested options), so a file that already
 // is a JPEG is not reported as undecodable.
-Decoded decodeJpeg(int fd, std::uint64_t fileSize, BgrPicture& picture) {
+Decoded decodeJpeg(int fd, std::uint64_t fileSize, BgrRows& picture) {
     if (fileSize > (1ull << 31))
         return Decoded::Refused;
     std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[fileSize]);
@@ -249,7 +266,7 @@ struct EncodeOptions {
 
 // Only C objects live in this frame between setjmp and a possible longjmp; `out` is set before
 // setjmp and never changed, so it is still valid when the jump lands.
-int encode(const BgrPicture& picture, std::FILE* out, const EncodeOptions& options) {
+int encode(BgrRows& picture, std::FILE* out, const EncodeOptions& options) {
     ErrorManager errors;
     jpeg_compress_struct info;
     setUpErrors(errors);
@@ -273,13 +290,15 @@ int encode(const BgrPicture& picture, std::FILE* out, const EncodeOptions& optio
     jpeg_set_quality(&info, options.quality, TRUE);
     jpeg_start_compress(&info, TRUE);
 
-    constexpr int kBatch = 16;
-    JSAMPROW rows[kBatch];
+    JSAMPROW rows[BgrRows::kBandRows];
     while (info.next_scanline < info.image_height) {
         const int first = static_cast<int>(info.next_scanline);
-        const int count = std::min<int>(kBatch, picture.height - first);
-        for (int i = 0; i < count; ++i)
-            rows[i] = const_cast<JSAMPROW>(picture.row(first + i));
+        const int count = std::min<int>(BgrRows::kBandRows, picture.height - first);
+        if (!picture.band(first, count, rows)) {
+            jpeg_destroy_compress(&info);
+            std::fclose(out);
+            return kConvertWriteFailed;
+        }
         jpeg_write_scanlines(&info, rows, static_cast<JDIMENSION>(count));
     }
     jpeg_finish_compress(&info);
@@ -346,31 +365,29 @@ int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool
     if (!S_ISREG(sourceInfo.st_mode))
         return kConvertUndecodable;
 
-    BgrPicture picture;
-    {
-        FileDescriptor source(::open(bmpPath.c_str(), O_RDONLY | O_CLOEXEC));
-        if (source.get() < 0)
-            return kConvertUndecodable;
-        struct stat info {};
-        if (::fstat(source.get(), &info) != 0)
-            return kConvertUndecodable;
-        const auto fileSize = static_cast<std::uint64_t>(info.st_size);
-        std::uint8_t magic[2] = {};
-        if (fileSize < 2 || !readExactly(source.get(), magic, 2, 0))
-            return kConvertUndecodable;
-        Decoded decoded = Decoded::Refused;
-        if (magic[0] == 0xFF && magic[1] == 0xD8) {
-            decoded = decodeJpeg(source.get(), fileSize, picture);
-        } else if (magic[0] == 'B' && magic[1] == 'M') {
-            decoded = decodeBmp(source.get(), fileSize, picture);
-        }
-        if (decoded == Decoded::TooLarge)
-            return kConvertWriteFailed;
-        if (decoded != Decoded::Ok)
-            return kConvertUndecodable;
-        if (picture.width > kJpegMaxSide || picture.height > kJpegMaxSide)
-            return kConvertWriteFailed;
+    FileDescriptor source(::open(bmpPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (source.get() < 0)
+        return kConvertUndecodable;
+    struct stat info {};
+    if (::fstat(source.get(), &info) != 0)
+        return kConvertUndecodable;
+    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+    std::uint8_t magic[2] = {};
+    if (fileSize < 2 || !readExactly(source.get(), magic, 2, 0))
+        return kConvertUndecodable;
+    BgrRows picture;
+    Decoded decoded = Decoded::Refused;
+    if (magic[0] == 0xFF && magic[1] == 0xD8) {
+        decoded = decodeJpeg(source.get(), fileSize, picture);
+    } else if (magic[0] == 'B' && magic[1] == 'M') {
+        decoded = decodeBmp(source.get(), fileSize, picture);
     }
+    if (decoded == Decoded::TooLarge)
+        return kConvertWriteFailed;
+    if (decoded != Decoded::Ok)
+        return kConvertUndecodable;
+    if (picture.width > kJpegMaxSide || picture.height > kJpegMaxSide)
+        return kConvertWriteFailed;
 
     std::FILE* out = std::fopen(jpgPath.c_str(), "wbe");
     if (!out)

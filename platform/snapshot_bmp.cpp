@@ -6,6 +6,11 @@
 #include <limits>
 #include <new>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define LUMORA_HAVE_SSSE3_PACK 1
+#endif
+
 namespace lumora::platform::snapshot {
 
 namespace {
@@ -21,8 +26,8 @@ void put32(std::uint8_t* p, std::uint32_t v) {
 }
 
 // Four pixels become three little-endian words at a time; the compiler keeps this in
-// registers, which is what makes a 1080p screen pack in about a millisecond.
-void packRow(const std::uint8_t* srcBytes, std::uint8_t* dst, int width) {
+// registers. Also finishes the rows the vector kernel leaves over.
+void packRowScalar(const std::uint8_t* srcBytes, std::uint8_t* dst, int width) {
     int x = 0;
     if constexpr (std::endian::native == std::endian::little) {
         for (; x + 4 <= width; x += 4) {
@@ -45,6 +50,39 @@ void packRow(const std::uint8_t* srcBytes, std::uint8_t* dst, int width) {
         dst[2] = static_cast<std::uint8_t>(p >> 16);
         dst += 3;
     }
+}
+
+#ifdef LUMORA_HAVE_SSSE3_PACK
+// Sixteen pixels per step: one byte shuffle drops the fourth byte of four pixels, and three
+// shifted ORs join four such 12-byte pieces into three full stores.
+__attribute__((target("ssse3"))) void packRowSsse3(const std::uint8_t* src, std::uint8_t* dst,
+                                                   int width) {
+    const __m128i drop = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const auto* in = reinterpret_cast<const __m128i*>(src + 4 * x);
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(in), drop);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(in + 1), drop);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(in + 2), drop);
+        const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(in + 3), drop);
+        auto* out = reinterpret_cast<__m128i*>(dst);
+        _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+        _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+        _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+        dst += 48;
+    }
+    packRowScalar(src + 4 * x, dst, width - x);
+}
+#endif
+
+using PackRow = void (*)(const std::uint8_t*, std::uint8_t*, int);
+
+PackRow choosePackRow() {
+#ifdef LUMORA_HAVE_SSSE3_PACK
+    if (__builtin_cpu_supports("ssse3"))
+        return packRowSsse3;
+#endif
+    return packRowScalar;
 }
 
 }  // namespace
@@ -91,6 +129,7 @@ Bytes packBmp(const std::uint8_t* pixels, std::size_t rowPitch, int width, int h
     put32(h + 34, static_cast<std::uint32_t>(imageSize));
     // Compression, resolution and colour counts stay 0, as does the row padding.
 
+    static const PackRow packRow = choosePackRow();
     std::uint8_t* row = h + kBmpHeaderSize;
     for (int y = height - 1; y >= 0; --y) {
         packRow(pixels + static_cast<std::size_t>(y) * rowPitch, row, width);

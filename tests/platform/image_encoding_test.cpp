@@ -354,10 +354,10 @@ TEST_F(ImageEncodingTest, OutputMatchesTheReferenceEncoder) {
 }
 
 TEST_F(ImageEncodingTest, RowOrderAndHeaderFormDoNotChangeThePicture) {
-    const Bytes bottomUp = makeBmp(64, 48);
+    const Bytes bottomUp = makeBmp(64, 53);
     const std::string a = bmpWith(bottomUp, "bottom-up.bmp");
-    const std::string b = bmpWith(makeBmp(64, 48, true), "top-down.bmp");
-    const std::string c = bmpWith(makeBmp(64, 48, false, true), "core.bmp");
+    const std::string b = bmpWith(makeBmp(64, 53, true), "top-down.bmp");
+    const std::string c = bmpWith(makeBmp(64, 53, false, true), "core.bmp");
     ASSERT_EQ(convertBmpToJpg(a, file("a.jpg").string(), false, 75, true), kConvertOk);
     ASSERT_EQ(convertBmpToJpg(b, file("b.jpg").string(), false, 75, true), kConvertOk);
     ASSERT_EQ(convertBmpToJpg(c, file("c.jpg").string(), false, 75, true), kConvertOk);

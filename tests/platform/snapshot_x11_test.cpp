@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <thread>
 #include <vector>
 
+#include "platform/snapshot_bmp.h"
 #include "tests/support/test_support.h"
 
 namespace lumora::platform {
@@ -165,6 +167,52 @@ void expectBmpHeader(const SnapshotImage& b, int width, int height) {
     EXPECT_EQ(le32(b, 34), stride * height);
     for (std::size_t at : {38u, 42u, 46u, 50u})
         EXPECT_EQ(le32(b, at), 0u) << "offset " << at;
+}
+
+// ---- packing and size rules, without a display ------------------------------------------------
+
+TEST(SnapshotPacking, EveryWidthPacksLikeThePlainPerPixelLoop) {
+    std::mt19937 random(7);
+    // Widths around the 4- and 16-pixel steps of the fast paths, and odd screen widths.
+    std::vector<int> widths;
+    for (int w = 1; w <= 40; ++w)
+        widths.push_back(w);
+    widths.insert(widths.end(), {1366, 1367, 1919});
+    for (int width : widths) {
+        const int height = 3;
+        const std::size_t pitch = 4 * static_cast<std::size_t>(width) + 8;  // rows may be wider
+        std::vector<std::uint8_t> pixels(pitch * height);
+        for (auto& byte : pixels)
+            byte = static_cast<std::uint8_t>(random());
+        const SnapshotImage b = snapshot::packBmp(pixels.data(), pitch, width, height);
+        ASSERT_EQ(b.size(), 54 + strideOf(width) * height) << width;
+        bool same = true;
+        for (int y = 0; y < height && same; ++y) {
+            const std::uint8_t* stored = b.data() + 54 + strideOf(width) * (height - 1 - y);
+            for (int x = 0; x < width; ++x) {
+                const std::uint8_t* p = pixels.data() + pitch * y + 4 * x;
+                same = same && stored[3 * x] == p[0] && stored[3 * x + 1] == p[1] &&
+                       stored[3 * x + 2] == p[2];
+            }
+            for (std::size_t pad = 3 * width; pad < strideOf(width); ++pad)
+                same = same && stored[pad] == 0;
+        }
+        EXPECT_TRUE(same) << "width " << width;
+    }
+}
+
+TEST(SnapshotPacking, SizeRules) {
+    using snapshot::outputDimension;
+    EXPECT_EQ(outputDimension(0, 1920), 1920);
+    EXPECT_EQ(outputDimension(800, 1920), 800);
+    EXPECT_EQ(outputDimension(-50, 1366), 683);
+    EXPECT_EQ(outputDimension(-50, 1367), 684) << "683.5 rounds up";
+    EXPECT_EQ(outputDimension(-5, 1366), 137) << "floor of 10 percent";
+    EXPECT_EQ(outputDimension(-200, 768), 1536);
+    EXPECT_EQ(outputDimension(-10, 4), std::nullopt);
+    EXPECT_EQ(outputDimension(-13, 4), 1);
+    EXPECT_EQ(outputDimension(-2147483647 - 1, 1920), std::nullopt) << "beyond int";
+    EXPECT_EQ(snapshot::packBmp(nullptr, 0, 70000, 70000).size(), 0u) << "over 4 GiB";
 }
 
 TEST_F(X11Fixture, WindowCaptureHasTheExactBmpLayout) {

@@ -1,0 +1,26 @@
+#pragma once
+// The two capture paths the program runs, reduced to the platform calls, so the benchmarks and
+// the cost run time exactly the same work.
+#include <string>
+
+namespace lumora::bench {
+
+// A scratch folder below $TMPDIR (or /tmp), removed at destruction.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Snapshot of the whole screen written as a BMP file; false when any step failed.
+bool captureBmp(const std::string& bmpPath);
+// Snapshot -> temporary BMP -> JPEG (quality 75, optimised tables) -> temporary BMP removed.
+bool captureJpg(const std::string& tempBmpPath, const std::string& jpgPath);
+
+}  // namespace lumora::bench
