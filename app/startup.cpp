@@ -39,6 +39,13 @@ void releaseSettingsTexts() {
     s.timedCaptureTimes.shrink_to_fit();
 }
 
+void removeTrayIcon() {
+    if (state().trayOwner == 0)
+        return;
+    platform::setTrayIcon(state().trayOwner);
+    state().trayOwner = 0;
+}
+
 }  // namespace
 
 bool anotherInstanceRunning(std::span<const platform::ProcessRecord> processes,
@@ -72,6 +79,9 @@ void onMainWindowCreated(const ui::EventArgs&) {
 }
 
 void onMainWindowDestroying(const ui::EventArgs&) {
+    // The icon belongs to the window: closing the window by its close box or Esc ends the
+    // program too, and a host must not keep showing an icon nobody answers.
+    removeTrayIcon();
     // A second instance stopped by the guard never loaded the counter; writing its zero would
     // overwrite the number the running instance keeps.
     if (!state().startedUp)
@@ -80,20 +90,13 @@ void onMainWindowDestroying(const ui::EventArgs&) {
 }
 
 void endProgram(int code) {
-    if (state().trayOwner != 0) {
-        platform::setTrayIcon(state().trayOwner);
-        state().trayOwner = 0;
-    }
+    removeTrayIcon();
     state().ending = true;
     state().exitCode = code;
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-        // Ends the loops that run now, nested ones (a menu, a pause of the splash) included.
+    // Ends the loops that run now, nested ones (a menu, a pause of the splash) included. When
+    // this happens during start-up, before the main loop runs, runMainLoop does not start it.
+    if (QCoreApplication::instance() != nullptr)
         QCoreApplication::exit(code);
-        // Called during start-up, before the main loop runs, the request above is forgotten
-        // when that loop starts; this one is handled as soon as it does.
-        QMetaObject::invokeMethod(
-            app, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
-    }
 }
 
 bool programEnding() {
@@ -112,10 +115,19 @@ int runProgram(int argc, char** argv) {
 
     ui::installBindings(ui::programBindings());
     ui::openWindow(ui::kMainWindow);
-    const int loopCode = QApplication::exec();
-    // Windows destroyed at the end have been asked to go; let them go now.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const int code = runMainLoop();
     platform::stopAllSounds();
+    return code;
+}
+
+int runMainLoop() {
+    const int loopCode = state().ending ? 0 : QApplication::exec();
+    // Windows still open have their destroy handlers run: those the end of the loop destroyed,
+    // and those left when start-up ended the program before the loop ran.
+    for (std::string_view window : {ui::kSettingsWindow, ui::kLogoWindow, ui::kMainWindow})
+        ui::closeWindow(window);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return state().ending ? state().exitCode : loopCode;
 }
 

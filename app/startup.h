@@ -11,6 +11,9 @@ namespace lumora::app {
 
 // The process entry: runs the program until it ends and returns its exit code.
 int runProgram(int argc, char** argv);
+// The part of it after MainWindow is open: runs the event loop unless start-up has already
+// ended the program, destroys the windows left open and returns the exit code.
+int runMainLoop();
 
 // Created of MainWindow: single-instance guard, loadSettings (with the splash), tray icon,
 // capture folder in 透明标签1.
