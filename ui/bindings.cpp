@@ -2,11 +2,14 @@
 // behaviour; events without a row are ignored by the dispatcher.
 #include "ui/bindings.h"
 
+#include "app/advert_label.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "capture/schedule.h"
 #include "capture/trigger.h"
+#include "ui/logo_window.h"
 #include "ui/settings/settings_window.h"
+#include "ui/settings/visibility.h"
 #include "ui/windows.h"
 
 namespace lumora::ui {
@@ -41,6 +44,7 @@ const Binding table[] = {
     {M, "退出", Event::Chosen, &app::exitProgram},
     {M, "作者信息", Event::Chosen, &app::showAuthorInformation},
     {M, "帮助", Event::Chosen, &app::showHelp},
+    {M, "时钟4", Event::Tick, &app::swapAdvertColour},
     // --- SettingsWindow ---
     {S, S, Event::Created, &settingswin::onCreated},
     {S, "立即生效", Event::Clicked, &settingswin::onApply},
@@ -49,7 +53,16 @@ const Binding table[] = {
     {S, "选择框_定时截图_活动窗口", Event::MouseMoved, &settingswin::onTimedActiveWindowHover},
     {S, "选择框_间断截图", Event::MouseMoved, &settingswin::onIntervalHover},
     {S, "选择框_间断截图_活动窗口", Event::MouseMoved, &settingswin::onIntervalActiveWindowHover},
+    {S, "选择框_开启音效", Event::Clicked, &settingswin::refreshSoundGroup},
+    {S, "原尺寸", Event::Clicked, &settingswin::refreshSizeGroup},
+    {S, "自定义尺寸", Event::Clicked, &settingswin::refreshSizeGroup},
+    {S, "单选框_Lumora广告", Event::Clicked, &settingswin::refreshNamingGroup},
+    {S, "单选框_取现行时间", Event::Clicked, &settingswin::refreshNamingGroup},
+    {S, "单选框_自定义命名", Event::Clicked, &settingswin::refreshNamingGroup},
+    {S, "选择框_定时截图", Event::Clicked, &settingswin::refreshTimedGroup},
+    {S, "选择框_间断截图", Event::Clicked, &settingswin::refreshIntervalGroup},
     // --- LogoWindow ---
+    {L, L, Event::Created, &onLogoWindowCreated},
     {"", "", Event::Created, nullptr},  // keeps the table non-empty; never matches a window
 };
 

@@ -333,6 +333,10 @@ void WindowWidget::createControl(const ControlDef& def, std::size_t index) {
             const std::string_view tabName = def.name;
             QObject::connect(tabs, &QTabWidget::currentChanged, this,
                              [this, tabName](int) { applyPageRule(tabName); });
+            // Every page caption in view at once, as the layouts were drawn for: narrower tab
+            // padding than the desktop style's, and no scroll arrows.
+            tabs->tabBar()->setUsesScrollButtons(false);
+            tabs->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 4px 7px; }"));
             tabs->tabBar()->setProperty(kControlIndexProperty, static_cast<qulonglong>(index));
             tabs->tabBar()->installEventFilter(this);
             tabs->tabBar()->setMouseTracking(true);

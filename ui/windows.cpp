@@ -31,7 +31,8 @@ constexpr std::string_view kHint =
     "提示：设置好目录后，按PrintScreenSysRq即可截图，勿长时间按着不放，这会截很多图！"
     "(按Insert可实现对当前激活窗口截图)\n"
     "发现问题请告诉我们，谢谢！\n"
-    "QQ：2851730546  邮箱：lumora@example.com";
+    "QQ：2851730546\n"
+    "邮箱：lumora@example.com";
 
 constexpr ControlDef mainControls[] = {
     {.name = "时钟4", .kind = K::Timer, .interval = 1000},

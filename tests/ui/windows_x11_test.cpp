@@ -1,0 +1,147 @@
+// The three windows on a real X server under a window manager: outer sizes with the frame,
+// the client area below the menu bar, stacking of picture buttons over their buttons, and the
+// logo window's frameless, always-on-top look. With LUMORA_SHOT_DIR set, each arrangement is
+// also saved as a screenshot of the whole screen for a person to look at.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QWindow>
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/test_support.h"
+#include "ui/events.h"
+#include "ui/logo_window.h"
+#include "ui/runtime.h"
+#include "ui/windows.h"
+
+namespace lumora::ui {
+namespace {
+
+using test::waitUntil;
+
+QWidget* topLevel(std::string_view window) {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == QString::fromUtf8(window.data(), window.size()) &&
+            top->isVisible()) {
+            return top;
+        }
+    }
+    return nullptr;
+}
+
+QWidget* child(std::string_view window, std::string_view name) {
+    QWidget* top = topLevel(window);
+    return top ? top->findChild<QWidget*>(QString::fromUtf8(name.data(), name.size())) : nullptr;
+}
+
+bool hasOuterSize(std::string_view window, int width, int height) {
+    QWidget* top = topLevel(window);
+    return top != nullptr && top->frameGeometry().size() == QSize(width, height);
+}
+
+void shoot(const std::string& name) {
+    const char* dir = std::getenv("LUMORA_SHOT_DIR");
+    if (dir == nullptr)
+        return;
+    QTest::qWait(300);
+    test::runCommand("import -window root '" + std::string(dir) + "/" + name + ".png'");
+}
+
+class WindowsX11Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LUMORA_REQUIRE_X();
+        quitWhenLastWindowDestroyed(false);
+        installBindings(bindings);
+    }
+    void TearDown() override {
+        for (const WindowDef& def : windowDefinitions())
+            closeWindow(def.name);
+        waitUntil([] {
+            for (const WindowDef& def : windowDefinitions()) {
+                if (isWindowOpen(def.name))
+                    return false;
+            }
+            return true;
+        });
+        installBindings({});
+    }
+    static constexpr Binding bindings[] = {
+        {kLogoWindow, kLogoWindow, Event::Created, &onLogoWindowCreated},
+    };
+};
+
+TEST_F(WindowsX11Test, MainWindowHasItsOuterSizeAndControlsSitInTheClientArea) {
+    openWindow(kMainWindow);
+    ASSERT_TRUE(waitUntil([] { return hasOuterSize(kMainWindow, 503, 335); }))
+        << "outer size stayed " << topLevel(kMainWindow)->frameGeometry().width() << "x"
+        << topLevel(kMainWindow)->frameGeometry().height();
+    QWidget* top = topLevel(kMainWindow);
+    auto* menuBar = top->findChild<QMenuBar*>(QStringLiteral("menuBar"));
+    QWidget* client = top->findChild<QWidget*>(QStringLiteral("clientArea"));
+    ASSERT_NE(menuBar, nullptr);
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(client->mapTo(top, QPoint(0, 0)).y(), menuBar->geometry().bottom() + 1);
+    EXPECT_EQ(client->width(), top->width());
+    // Controls at their rectangles in the client area, picture buttons in front.
+    QWidget* change = child(kMainWindow, "按钮3");
+    QWidget* pictureChange = child(kMainWindow, "图形按钮1");
+    ASSERT_NE(change, nullptr);
+    ASSERT_NE(pictureChange, nullptr);
+    EXPECT_EQ(change->geometry(), QRect(416, 24, 80, 32));
+    EXPECT_EQ(pictureChange->geometry(), QRect(416, 24, 80, 32));
+    EXPECT_EQ(client->childAt(450, 40), pictureChange);
+    EXPECT_EQ(client->childAt(300, 250), child(kMainWindow, "图形按钮3"));
+    EXPECT_EQ(client->childAt(420, 250), child(kMainWindow, "图形按钮2"));
+    // The window is centred on the primary screen's work area by its outer size.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_NEAR(top->frameGeometry().center().x(), area.center().x(), 2);
+    EXPECT_NEAR(top->frameGeometry().center().y(), area.center().y(), 2);
+    EXPECT_EQ(windowLeft(kMainWindow), top->frameGeometry().x());
+    EXPECT_EQ(windowTop(kMainWindow), top->frameGeometry().y());
+    shoot("main_window");
+}
+
+TEST_F(WindowsX11Test, SettingsWindowPagesShowTheirGroups) {
+    openWindow(kSettingsWindow);
+    ASSERT_TRUE(waitUntil([] { return hasOuterSize(kSettingsWindow, 380, 288); }));
+    // Every group shown, so a person can check that nothing overlaps or is cut.
+    for (std::string_view name :
+         {"音效1", "音效2", "音效3", "按钮_音效试听", "透明标签1", "透明标签2", "透明标签3",
+          "编辑框_自定义长", "编辑框_自定义宽", "标签2", "编辑框_自定义名",
+          "选择框_定时截图_活动窗口", "标签_定时", "编辑框_定时", "选择框_间断截图_活动窗口",
+          "标签_间时", "编辑框_间时"}) {
+        setControlVisible(kSettingsWindow, name, true);
+    }
+    setControlText(kSettingsWindow, "编辑框_定时", "12：00：00；18：30：00");
+    setControlText(kSettingsWindow, "编辑框_间时", "30");
+    for (int page = 0; page < 6; ++page) {
+        setCurrentPage(kSettingsWindow, "选择夹1", page);
+        EXPECT_EQ(currentPage(kSettingsWindow, "选择夹1"), page);
+        shoot("settings_page" + std::to_string(page));
+    }
+}
+
+TEST_F(WindowsX11Test, LogoWindowIsFramelessAndOnTop) {
+    openWindow(kLogoWindow);
+    QWidget* top = topLevel(kLogoWindow);
+    ASSERT_NE(top, nullptr);
+    EXPECT_TRUE(top->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(top->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    ASSERT_TRUE(waitUntil([top] { return top->windowHandle()->isExposed(); }));
+    EXPECT_EQ(top->frameGeometry().size(), QSize(694, 163));
+    EXPECT_EQ(top->geometry().size(), QSize(694, 163));
+    std::string state;
+    test::runCommand("xprop -id " + std::to_string(windowHandle(kLogoWindow)) + " _NET_WM_STATE",
+                     &state);
+    EXPECT_NE(state.find("_NET_WM_STATE_ABOVE"), std::string::npos) << state;
+    shoot("logo_window");
+}
+
+}  // namespace
+}  // namespace lumora::ui
