@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/snapshot_bmp.h"
+
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
@@ -365,6 +367,7 @@ int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool
     if (!S_ISREG(sourceInfo.st_mode))
         return kConvertUndecodable;
 
+    snapshot::keepCaptureBuffersResident();
     FileDescriptor source(::open(bmpPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (source.get() < 0)
         return kConvertUndecodable;

@@ -282,6 +282,7 @@ SnapshotImage takeSnapshot(WindowHandle window, int width, int height) {
         return {};
 
     std::lock_guard lock(grabMutex());
+    snapshot::keepCaptureBuffersResident();
     Grabber& g = grabber();
     Display* display = g.display();
     if (!display)

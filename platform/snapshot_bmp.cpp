@@ -1,9 +1,12 @@
 #include "platform/snapshot_bmp.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -86,6 +89,14 @@ PackRow choosePackRow() {
 }
 
 }  // namespace
+
+void keepCaptureBuffersResident() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+        mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+    });
+}
 
 std::optional<int> outputDimension(int requested, int grabbed) {
     std::int64_t result = requested;
