@@ -938,15 +938,18 @@ void popupMenu(std::string_view window, std::string_view menuCaption, std::optio
     if (y)
         position.setY(*y);
     const std::string_view windowName = widget->name();
-    QAction* chosen = menu.exec(position);
-    if (chosen == nullptr)
-        return;
-    for (const auto& [action, caption] : actions) {
-        if (action == chosen) {
-            dispatch(windowName, caption, Event::Chosen);
-            return;
+    // Whichever way an item was chosen (mouse, keys), the menu reports it here; the handler
+    // runs once the menu has closed.
+    std::optional<std::string_view> chosen;
+    QObject::connect(&menu, &QMenu::triggered, &menu, [&](QAction* action) {
+        for (const auto& [item, caption] : actions) {
+            if (item == action)
+                chosen = caption;
         }
-    }
+    });
+    menu.exec(position);
+    if (chosen)
+        dispatch(windowName, *chosen, Event::Chosen);
 }
 
 bool showBalloonTip(std::string_view window, std::string_view balloon, int x, int y,
