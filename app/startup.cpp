@@ -69,6 +69,9 @@ void onMainWindowCreated(const ui::EventArgs&) {
         return;
     }
     state().startedUp = true;
+    // Captures may run during the splash; they read the folder from the label, which until
+    // now holds its placeholder caption and would put the file under a made-up name.
+    ui::setControlText(ui::kMainWindow, "透明标签1", platform::defaultCaptureFolder());
     loadSettings();
     // The splash processes events: the program may have been ended or its window closed.
     if (state().ending || !ui::isWindowOpen(ui::kMainWindow))

@@ -8,12 +8,14 @@
 
 #include "app/capture_settings.h"
 #include "app/startup.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "tests/support/test_support.h"
 #include "ui/events.h"
 #include "ui/logo_window.h"
 #include "ui/runtime.h"
+#include "ui/splash.h"
 #include "ui/windows.h"
 
 namespace lumora::app {
@@ -29,9 +31,17 @@ TEST(EndProgram, DuringTheSplashStartUpStopsAndTheMainLoopEndsAtOnce) {
     test::ScopedConfigHome config;
     ASSERT_TRUE(platform::writeNumber(4, "software\\Velmora\\Krel-V1.10\\N", std::int32_t{20}));
     ui::installBindings(kTable);
+    // A capture during the splash finds the capture folder already in its label.
+    std::string folderDuringSplash;
+    ui::setSplashStepObserver([&](platform::WindowHandle, int) {
+        if (folderDuringSplash.empty())
+            folderDuringSplash = ui::controlText(ui::kMainWindow, "透明标签1");
+    });
     // The logo is on by default; the exit comes while it fades.
     QTimer::singleShot(300, [] { endProgram(0); });
     const auto handle = ui::openWindow(ui::kMainWindow);
+    ui::setSplashStepObserver({});
+    EXPECT_EQ(folderDuringSplash, platform::defaultCaptureFolder());
     EXPECT_TRUE(programEnding());
     EXPECT_FALSE(platform::hasTrayIcon(handle)) << "no icon is put up after the exit";
 
