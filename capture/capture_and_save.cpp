@@ -24,10 +24,14 @@ constexpr int kJpegQuality = 75;
 // temporary file is marked the same way wherever the file layer can.
 constexpr std::uint32_t kHiddenAttribute = 2;
 
-// The folder as the main window shows it. Empty means no folder is known: nothing is written,
-// rather than guessing the current directory.
+// The folder as the main window shows it. Until start-up has set the label (it shows its
+// placeholder while the logo splash plays) or when no main window exists, the label names no
+// folder; a capture then goes to the folder start-up is about to show instead of being lost or
+// landing at a path relative to the current directory.
 std::string captureFolder() {
     std::string folder = ui::controlText(ui::kMainWindow, "透明标签1");
+    if (folder.empty() || folder.front() != '/')
+        folder = platform::defaultCaptureFolder();
     if (!folder.empty() && folder.back() != '/')
         folder += '/';
     return folder;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
@@ -15,6 +16,7 @@
 #include "app/settings_store.h"
 #include "capture/schedule.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/sound.h"
 #include "platform/text.h"
@@ -218,6 +220,24 @@ TEST_F(CaptureTest, VanishedWindowGivesAnEmptyBmpAndNoJpg) {
     EXPECT_EQ(fs::file_size(file(stem(7) + ".bmp")), 0u);
     EXPECT_EQ(storedCounter(), 8);
     EXPECT_EQ(captureSettings().captureCounter, 9);
+}
+
+TEST_F(CaptureTest, LabelWithoutAFolderSendsTheCaptureToTheDefaultFolder) {
+    // During the start-up splash the label still shows its placeholder text.
+    auto& s = captureSettings();
+    s.namingRule = lumora::NamingRule::CustomPrefix;
+    const std::string prefix = "lumora-capture-test-" + std::to_string(getpid());
+    lumora::settings::writeText(lumora::settings::Option::CustomPrefix, prefix);
+    const fs::path expected = lumora::platform::defaultCaptureFolder() + prefix + "_0007.bmp";
+    for (std::string label : {"透明标签", ""}) {
+        lumora::ui::setControlText(lumora::ui::kMainWindow, kFolderLabel, label);
+        captureAndSave();
+        EXPECT_TRUE(readBmpInfo(readFile(expected))) << "label \"" << label << "\"";
+        fs::remove(expected);
+        s.captureCounter = 7;
+    }
+    EXPECT_FALSE(fs::exists(fs::current_path() / "透明标签"));
+    EXPECT_TRUE(listFolder(dir_.path()).empty());
 }
 
 // --- schedule ticks ---
