@@ -709,6 +709,13 @@ bool isWindowOpen(std::string_view window) {
     return widget != nullptr && !widget->destroying;
 }
 
+bool anyWindowOpen() {
+    const auto& windows = state().windows;
+    return std::any_of(windows.begin(), windows.end(), [](const QPointer<WindowWidget>& window) {
+        return window && !window->destroying;
+    });
+}
+
 WindowHandle windowHandle(std::string_view window) {
     WindowWidget* widget = findWindow(window);
     return widget != nullptr ? static_cast<WindowHandle>(widget->winId()) : 0;

@@ -24,6 +24,9 @@ void openWindowModal(std::string_view window);
 // has returned.
 void closeWindow(std::string_view window);
 bool isWindowOpen(std::string_view window);
+// Whether any window of the program is open (a loop started after the last one was destroyed
+// would wait for nothing).
+bool anyWindowOpen();
 // The X window id of the open window, 0 when not open.
 WindowHandle windowHandle(std::string_view window);
 // Repaints the window now.

@@ -329,7 +329,9 @@ TEST_F(RuntimeTest, ModalOpeningReturnsWhenClosedWhileOtherTimersRun) {
 TEST_F(RuntimeTest, DestroyingTheLastWindowWithoutAMainLoopLeavesLaterLoopsWorking) {
     quitWhenLastWindowDestroyed(true);
     openWindow(S);
+    EXPECT_TRUE(anyWindowOpen());
     closeAll();
+    EXPECT_FALSE(anyWindowOpen());
     // A later wait that runs a loop of its own must still wait.
     QEventLoop loop;
     QElapsedTimer clock;
