@@ -5,10 +5,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 
 #include "assets/assets.h"
+#include "platform/shell.h"
 #include "tests/ui/window_test_helpers.h"
 #include "ui/widgets.h"
 
@@ -298,6 +300,33 @@ TEST_F(InputTest, PopupMenuOpensAtTheGivenPointOrBesideTheCursor) {
     popupMenu(M, "菜单");
     EXPECT_TRUE(seen().empty());
     popupMenu(M, "no such menu");  // returns at once
+}
+
+TEST_F(InputTest, TrayEventsReachTheWindowThatOwnsTheIcon) {
+    static const Binding table[] = {
+        {M, M, Event::Tray, [](const EventArgs& args) { note("tray " + std::to_string(args.a)); }},
+    };
+    installBindings(table);
+    openWindow(M);
+    const auto icon = assets::find("lumora.ico");
+    if (icon.empty())
+        GTEST_SKIP() << "icon artwork not embedded";
+    platform::setTrayIcon(windowHandle(M), icon, "Lumora");
+    auto* tray = qApp->findChild<QSystemTrayIcon*>();
+    ASSERT_NE(tray, nullptr);
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    emit tray->activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(waitUntil([] { return seen().size() >= 3; }, std::chrono::seconds(2)));
+    EXPECT_EQ(seen(), (std::vector<std::string>{"tray 1", "tray 2", "tray 3"}));
+    // Once the window is gone its icon's events find no one.
+    const WindowHandle owner = windowHandle(M);
+    closeAll();
+    seen().clear();
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    QTest::qWait(50);
+    EXPECT_TRUE(seen().empty());
+    platform::setTrayIcon(owner);
 }
 
 }  // namespace
