@@ -58,6 +58,15 @@ constexpr std::string_view kTimedTimer = "时钟3";
 
 constexpr int kSilverScheme = 3;
 
+// The hint of a schedule checkbox: where it points relative to the settings window's top-left
+// corner, and its text.
+struct BalloonHint {
+    std::string_view control;
+    int dx;
+    int dy;
+    std::string_view text;
+};
+
 constexpr BalloonHint kHints[] = {
     {kTimedOn, 112, 72,
      "开启定时截图后，可以设置时间，到时软件自动保存。请使用24小时计时制（时分秒之间使用全角冒号‘"
@@ -106,6 +115,14 @@ void fillSchedule(ScheduleMode mode, std::string_view onBox, std::string_view ac
     select(activeBox, mode == ScheduleMode::ActiveWindow);
 }
 
+const BalloonHint* balloonHintFor(std::string_view control) {
+    for (const BalloonHint& hint : kHints) {
+        if (hint.control == control)
+            return &hint;
+    }
+    return nullptr;
+}
+
 void showHint(std::string_view control) {
     const BalloonHint* hint = balloonHintFor(control);
     if (hint == nullptr)
@@ -115,14 +132,6 @@ void showHint(std::string_view control) {
 }
 
 }  // namespace
-
-const BalloonHint* balloonHintFor(std::string_view control) {
-    for (const BalloonHint& hint : kHints) {
-        if (hint.control == control)
-            return &hint;
-    }
-    return nullptr;
-}
 
 int intervalPeriodMilliseconds(std::string_view secondsText) {
     // The whole number of seconds times 1000. Reading the text with "000" appended gives the

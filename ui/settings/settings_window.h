@@ -37,17 +37,6 @@ inline constexpr std::string_view kNoteCaption = "提示：";
 // Period of the timed-capture timer after an apply that switches it on.
 inline constexpr int kTimedTickMilliseconds = 900;
 
-// The balloon hint of a schedule checkbox: where it points relative to the settings window's
-// top-left corner, and its text.
-struct BalloonHint {
-    std::string_view control;
-    int dx;
-    int dy;
-    std::string_view text;
-};
-// nullptr for a control without a hint.
-const BalloonHint* balloonHintFor(std::string_view control);
-
 // The interval timer's period for the text of the seconds box: the number it starts with,
 // truncated, in milliseconds; 0 (stopped) for a number that is not positive.
 int intervalPeriodMilliseconds(std::string_view secondsText);

@@ -454,23 +454,6 @@ TEST_F(SettingsWindowTest, SizeOfZeroByZeroIsStoredAsFixedAndReopensAsTheCapture
     EXPECT_EQ(stored(Option::FixedSize), 0);
 }
 
-TEST_F(SettingsWindowTest, EnterAppliesAndEscapeDiscards) {
-    openSettings();
-    click("jpg模式");
-    QTest::keyClick(topLevel(S), Qt::Key_Escape);
-    ASSERT_TRUE(waitUntil([] { return !ui::isWindowOpen(S); }));
-    EXPECT_EQ(stored(Option::Engine), kAbsent);
-
-    openSettings();
-    EXPECT_TRUE(selected("bmp模式"));  // nothing of the discarded edit survives
-    click("jpg模式");
-    click("单选框_自定义命名");
-    type("编辑框_自定义名", "abc");
-    QTest::keyClick(control("编辑框_自定义名"), Qt::Key_Return);
-    ASSERT_TRUE(waitUntil([] { return !ui::isWindowOpen(S); }));
-    EXPECT_EQ(stored(Option::Engine), 1);
-}
-
 TEST_F(SettingsWindowTest, HintOfTheIntervalBoxPointsAtItsOffsetAndGoesAtTheNextClick) {
     openSettings();
     ui::setCurrentPage(S, "选择夹1", 5);
@@ -500,24 +483,6 @@ TEST_F(SettingsWindowTest, HintOfTheIntervalBoxPointsAtItsOffsetAndGoesAtTheNext
     shoot("settings_balloon");
     QTest::mouseClick(control("标签_广告"), Qt::LeftButton);
     EXPECT_TRUE(waitUntil([] { return !ui::balloonShown(); }, std::chrono::seconds(3)));
-}
-
-TEST_F(SettingsWindowTest, EveryScheduleBoxHasItsHintAndNoOtherControlHasOne) {
-    const std::pair<std::string_view, QPoint> expected[] = {
-        {"选择框_定时截图", {112, 72}},
-        {"选择框_定时截图_活动窗口", {264, 72}},
-        {"选择框_间断截图", {112, 155}},
-        {"选择框_间断截图_活动窗口", {264, 155}},
-    };
-    for (const auto& [name, offset] : expected) {
-        const BalloonHint* hint = balloonHintFor(name);
-        ASSERT_NE(hint, nullptr) << name;
-        EXPECT_EQ(QPoint(hint->dx, hint->dy), offset) << name;
-        EXPECT_FALSE(hint->text.empty());
-    }
-    EXPECT_NE(balloonHintFor("选择框_定时截图")->text.find("\r\n"), std::string_view::npos);
-    EXPECT_NE(balloonHintFor("选择框_间断截图")->text.find("\r\n"), std::string_view::npos);
-    EXPECT_EQ(balloonHintFor("选择框_开启音效"), nullptr);
 }
 
 // ---- sound preview ----------------------------------------------------------------------------
