@@ -349,6 +349,11 @@ TEST_F(RuntimeTest, WindowVisibilityAndColours) {
     EXPECT_TRUE(isWindowOpen(M));
     setWindowVisible(M, true);
     EXPECT_TRUE(windowVisible(M));
+    const QList<QSize> iconSizes = topLevel(M)->windowIcon().availableSizes();
+    if (!iconSizes.isEmpty()) {  // the icon artwork is embedded
+        EXPECT_TRUE(iconSizes.contains(QSize(16, 16)));
+        EXPECT_TRUE(iconSizes.contains(QSize(128, 128)));
+    }
     EXPECT_EQ(textColour(M, "透明标签5"), 0x00FF0090u);
     setTextColour(M, "透明标签5", 0x00C06000);
     EXPECT_EQ(textColour(M, "透明标签5"), 0x00C06000u);

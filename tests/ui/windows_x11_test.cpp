@@ -125,6 +125,14 @@ TEST_F(WindowsX11Test, SettingsWindowPagesShowTheirGroups) {
         EXPECT_EQ(currentPage(kSettingsWindow, "选择夹1"), page);
         shoot("settings_page" + std::to_string(page));
     }
+    // The hint of the interval checkbox, where the settings window puts it.
+    const int x = windowLeft(kSettingsWindow) + 112;
+    const int y = windowTop(kSettingsWindow) + 155;
+    ASSERT_TRUE(showBalloonTip(kSettingsWindow, "气球提示框1", x, y,
+                               "该功能是从设置生效后每隔一定时间截图一次，并自动保存。\r\n"
+                               "此功能可以用作屏幕监视.，时间单位为 ‘秒’"));
+    EXPECT_TRUE(balloonShown());
+    shoot("settings_balloon");
 }
 
 TEST_F(WindowsX11Test, LogoWindowIsFramelessAndOnTop) {
