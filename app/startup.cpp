@@ -124,7 +124,10 @@ int runProgram(int argc, char** argv) {
 }
 
 int runMainLoop() {
-    const int loopCode = state().ending ? 0 : QApplication::exec();
+    // The main window may already be gone (Esc during the logo): with no window left nothing
+    // would ever end the loop.
+    const bool running = !state().ending && ui::isWindowOpen(ui::kMainWindow);
+    const int loopCode = running ? QApplication::exec() : 0;
     // Windows still open have their destroy handlers run: those the end of the loop destroyed,
     // and those left when start-up ended the program before the loop ran.
     for (std::string_view window : {ui::kSettingsWindow, ui::kLogoWindow, ui::kMainWindow})

@@ -63,15 +63,11 @@ const Binding table[] = {
     {S, "选择框_间断截图", Event::Clicked, &settingswin::refreshIntervalGroup},
     // --- LogoWindow ---
     {L, L, Event::Created, &onLogoWindowCreated},
-    {"", "", Event::Created, nullptr},  // keeps the table non-empty; never matches a window
 };
 
 }  // namespace
 
 std::span<const Binding> programBindings() {
-    (void)M;
-    (void)S;
-    (void)L;
     return table;
 }
 
