@@ -471,14 +471,14 @@ constexpr int kButtonHeight = 32;
 
 // The backdrop is the part of the (decoded) background picture the button covers, so the
 // antialiased corners blend exactly with what the window shows around the button.
-QImage drawButton(const ButtonSpec& spec, const ButtonStyle& style, const QImage& backdrop) {
-    QImage image = backdrop.copy(QRect(spec.place, QSize(spec.width, kButtonHeight)))
+QImage drawButton(const ButtonSpec& def, const ButtonStyle& style, const QImage& backdrop) {
+    QImage image = backdrop.copy(QRect(def.place, QSize(def.width, kButtonHeight)))
                        .convertToFormat(QImage::Format_RGB32);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
 
-    const QRectF face(0.5, 0.5, spec.width - 1, kButtonHeight - 1);
+    const QRectF face(0.5, 0.5, def.width - 1, kButtonHeight - 1);
     constexpr qreal kRadius = 5;
     QLinearGradient fill(0, 0, 0, kButtonHeight);
     fill.setColorAt(0, style.top);
@@ -488,18 +488,18 @@ QImage drawButton(const ButtonSpec& spec, const ButtonStyle& style, const QImage
     p.drawRoundedRect(face, kRadius, kRadius);
     if (style.raised) {
         p.setPen(QPen(QColor(255, 255, 255, 70), 1));
-        p.drawLine(QPointF(kRadius, 1.5), QPointF(spec.width - kRadius, 1.5));
+        p.drawLine(QPointF(kRadius, 1.5), QPointF(def.width - kRadius, 1.5));
     } else {
         p.setPen(QPen(QColor(0, 0, 0, style.text == Qt::black ? 0 : 60), 1));
-        p.drawLine(QPointF(kRadius, 1.5), QPointF(spec.width - kRadius, 1.5));
+        p.drawLine(QPointF(kRadius, 1.5), QPointF(def.width - kRadius, 1.5));
     }
 
     const QFont font = makeFont(kCjkFamily, 14);
     p.setFont(font);
-    const QString caption = QString::fromUtf8(spec.caption);
+    const QString caption = QString::fromUtf8(def.caption);
     const QRectF ink = QFontMetricsF(font).tightBoundingRect(caption);
     // Whole-pixel origin: the hinted glyphs stay sharp only on the pixel grid.
-    const qreal x = std::round((spec.width - ink.width()) / 2 - ink.left());
+    const qreal x = std::round((def.width - ink.width()) / 2 - ink.left());
     const qreal y = std::round((kButtonHeight - ink.height()) / 2 - ink.top()) + style.textShift;
     if (style.raised) {
         p.setPen(QColor(0, 0, 0, 45));
@@ -577,10 +577,10 @@ int main(int argc, char** argv) {
     ok = writeImage(assets.filePath("logo.jpg"), drawLogo(), "JPEG", 92) && ok;
 
     const QImage backdrop = QImage::fromData(background, "JPEG");
-    for (const ButtonSpec& spec : kButtons) {
+    for (const ButtonSpec& def : kButtons) {
         for (const ButtonStyle& style : kButtonStyles) {
-            const QString name = QStringLiteral("pic_%1_%2.png").arg(spec.name, style.suffix);
-            ok = writeImage(assets.filePath(name), drawButton(spec, style, backdrop), "PNG") && ok;
+            const QString name = QStringLiteral("pic_%1_%2.png").arg(def.name, style.suffix);
+            ok = writeImage(assets.filePath(name), drawButton(def, style, backdrop), "PNG") && ok;
         }
     }
     return ok ? 0 : 1;
