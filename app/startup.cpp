@@ -64,6 +64,10 @@ void onMainWindowCreated(const ui::EventArgs&) {
     if (anotherInstanceRunning(platform::listProcesses(), platform::programFileName())) {
         // Only the box belongs on the screen: this instance's window never gets used.
         ui::setWindowVisible(ui::kMainWindow, false);
+        // The box waits with events processed, and the key timer already runs: a key pressed
+        // meanwhile would make this unloaded instance capture as number 0 and store N = 0 over
+        // the running instance's counter. The running instance takes that capture.
+        ui::setTimerInterval(ui::kMainWindow, "时钟1", 0);
         platform::showMessage("我已经运行了(*^__^*) ", 0, "您好！");
         endProgram(0);
         return;

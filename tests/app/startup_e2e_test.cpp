@@ -157,6 +157,15 @@ TEST_F(Program, ASecondInstanceSaysSoAndEndsWithZeroWhileTheFirstRunsOn) {
     runCommand("xdotool getwindowname " + box.front(), &title);
     EXPECT_EQ(trimmed(title), "您好！");
 
+    // A capture key pressed while the box waits is the running instance's alone: the second
+    // one, with nothing loaded, must neither write a file nor touch the stored number.
+    waitUntil([] { return false; }, 500ms);
+    runCommand("xdotool key Print");
+    ASSERT_TRUE(waitUntil([&] { return !program.captures().empty(); }));
+    waitUntil([] { return false; }, 1s);  // a few polling periods of both instances
+    EXPECT_EQ(program.captures().size(), 1u);
+    EXPECT_EQ(settingsN(), 1);
+
     pressOn(box.front(), "Return");
     ASSERT_TRUE(second->waitForFinished(20000));
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
@@ -167,7 +176,7 @@ TEST_F(Program, ASecondInstanceSaysSoAndEndsWithZeroWhileTheFirstRunsOn) {
     EXPECT_EQ(first->state(), QProcess::Running);
     EXPECT_FALSE(windowsOf(first->processId(), kMainTitle).empty());
     EXPECT_EQ(closeWithEscape(*first), 0);
-    EXPECT_EQ(shutdownN(), 1);
+    EXPECT_EQ(shutdownN(), 2);
 }
 
 TEST_F(Program, TheLogoShowsByDefaultAndACaptureDuringItLandsInTheCaptureFolder) {
