@@ -14,8 +14,9 @@ inline constexpr const char* kFixedPrefix = "Lumora截图贴士";
 inline constexpr const char* kMissingCustomPrefix = "木有";
 inline constexpr const char* kTimedTag = "_【定时截图】";
 inline constexpr const char* kIntervalTag = "_【间断截图】";
-// The longest stem in bytes: a file name holds at most 255 bytes, and ".bmp" or ".jpg" follows.
-inline constexpr std::size_t kMaxStemBytes = 251;
+// The longest stem in bytes: a file name holds at most 255 bytes, ".bmp" or ".jpg" follows,
+// and a name already taken in the folder gets up to " (100000)" before the extension.
+inline constexpr std::size_t kMaxStemBytes = 255 - 4 - 9;
 
 // Reads `namingRule` and `captureCounter` from `settings`, uses `clock` under CurrentTime and
 // reads the custom prefix afresh from the settings store under CustomPrefix. The stem is always

@@ -14,6 +14,7 @@
 
 #include "app/capture_settings.h"
 #include "app/settings_store.h"
+#include "capture/file_naming.h"
 #include "capture/schedule.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -200,6 +201,20 @@ TEST_F(CaptureTest, ExistingFileOfTheComputedNameSurvives) {
     EXPECT_TRUE(readJpegInfo(readFile(file(stem(8) + " (2).jpg"))));
     EXPECT_EQ(listFolder(dir_.path()).size(), 4u);
     EXPECT_EQ(storedCounter(), 8);
+}
+
+TEST_F(CaptureTest, ALongestNameAlreadyTakenStillGetsANameOfItsOwn) {
+    // The stem is as long as naming allows; the " (2)" that keeps the existing file must still
+    // fit in a file name, or the capture would be lost.
+    const std::string prefix(300, 'p');
+    ASSERT_TRUE(lumora::settings::writeText(lumora::settings::Option::CustomPrefix, prefix));
+    captureSettings().namingRule = lumora::NamingRule::CustomPrefix;
+    const std::string taken = lumora::capture::makeFileStem(CaptureKind::Manual);
+    ASSERT_EQ(taken.size(), lumora::capture::kMaxStemBytes);
+    writeTextFile(file(taken + ".bmp"), "a user's file");
+    captureAndSave();
+    EXPECT_EQ(readTextFile(file(taken + ".bmp")), "a user's file");
+    EXPECT_TRUE(readBmpInfo(readFile(file(taken + " (2).bmp"))));
 }
 
 TEST_F(CaptureTest, UsersTempFileSurvivesAJpgCapture) {
