@@ -814,7 +814,7 @@ void setControlText(std::string_view window, std::string_view control, std::stri
             break;
         case ControlKind::EditBox:
             // Text from the logic is taken as it is; the box's limits govern typing only.
-            static_cast<QLineEdit*>(widget)->setText(value);
+            static_cast<EditBox*>(widget)->setTextFromLogic(value);
             break;
         default:
             break;

@@ -7,6 +7,7 @@
 #include <QRegularExpressionValidator>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -186,11 +187,13 @@ void PictureButton::paintEvent(QPaintEvent*) {
 
 // --- EditBox ---
 
-EditBox::EditBox(const ControlDef& def, QWidget* parent) : QLineEdit(parent), mode_(def.editMode) {
+EditBox::EditBox(const ControlDef& def, QWidget* parent)
+    : QLineEdit(parent), mode_(def.editMode), limit_(std::max(0, def.maxLength)) {
     setFont(makeFont(def.font));
-    if (def.maxLength > 0)
-        setMaxLength(def.maxLength);
-    setText(toQString(def.caption));
+    if (limit_ > 0)
+        setMaxLength(limit_);
+    setTextFromLogic(toQString(def.caption));
+    QObject::connect(this, &QLineEdit::textEdited, this, [this] { fitLimitToText(); });
     QPalette palette = this->palette();
     palette.setColor(QPalette::Base, Qt::white);
     palette.setColor(QPalette::Text, Qt::black);
@@ -202,13 +205,32 @@ EditBox::EditBox(const ControlDef& def, QWidget* parent) : QLineEdit(parent), mo
     }
 }
 
+void EditBox::setTextFromLogic(const QString& text) {
+    if (limit_ > 0 && text.size() > maxLength())
+        setMaxLength(static_cast<int>(text.size()));
+    setText(text);
+    fitLimitToText();
+}
+
+void EditBox::fitLimitToText() {
+    if (limit_ <= 0)
+        return;
+    const int wanted = std::max(limit_, static_cast<int>(text().size()));
+    if (wanted == maxLength())
+        return;
+    // Changing the limit puts the text in again, which moves the cursor to its end.
+    const int cursor = cursorPosition();
+    setMaxLength(wanted);
+    setCursorPosition(cursor);
+}
+
 void EditBox::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     if (mode_ != EditMode::Integer)
         return;
     const QString normal = normaliseIntegerText(text());
     if (normal != text())
-        setText(normal);
+        setTextFromLogic(normal);
 }
 
 QString normaliseIntegerText(const QString& text) {

@@ -75,12 +75,20 @@ class EditBox : public QLineEdit {
     Q_OBJECT
 public:
     EditBox(const ControlDef& def, QWidget* parent);
+    // Text written by the logic is kept whole, even past the length limit (a stored option may
+    // be longer than the box lets a person type); the limit governs typing only.
+    void setTextFromLogic(const QString& text);
 
 protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    // Qt cuts any text to the maximum length, so the limit is widened to an over-long text
+    // from the logic and narrowed again, never below the text, as the user deletes.
+    void fitLimitToText();
+
     EditMode mode_;
+    int limit_;  // characters; 0: the platform's default
 };
 
 // The integer mode's rule when the box loses the focus: the leading sign and digits read as a

@@ -206,6 +206,38 @@ TEST_F(RuntimeTest, IntegerTextBoxesTakeOnlyDigitsAndMinusUpToTheirLimit) {
     EXPECT_EQ(controlText(S, "编辑框_间时"), "30 秒");
 }
 
+TEST_F(RuntimeTest, TextFromTheLogicIsKeptWholePastTheTypingLimit) {
+    openActive(S);
+    setCurrentPage(S, kTabs, 4);
+    setControlVisible(S, "编辑框_自定义名", true);
+    // A stored prefix longer than a person may type must survive opening and applying.
+    const std::string longName = "一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十多";
+    setControlText(S, "编辑框_自定义名", longName);
+    EXPECT_EQ(controlText(S, "编辑框_自定义名"), longName);
+    auto* name = find<QLineEdit>(S, "编辑框_自定义名");
+    ASSERT_NE(name, nullptr);
+    name->setFocus();
+    name->end(false);
+    QTest::keyClicks(name, "x");
+    EXPECT_EQ(controlText(S, "编辑框_自定义名"), longName) << "typing past the limit";
+    // Deleting shortens it; typing then stops at the box's own limit again.
+    QTest::keyClick(name, Qt::Key_Backspace);
+    QTest::keyClick(name, Qt::Key_Backspace);
+    QTest::keyClicks(name, "xy");
+    EXPECT_EQ(QString::fromStdString(controlText(S, "编辑框_自定义名")).size(), 30);
+    // An integer box keeps a long number from the logic until the user edits it.
+    setCurrentPage(S, kTabs, 5);
+    setControlVisible(S, "编辑框_间时", true);
+    setControlText(S, "编辑框_间时", "123456");
+    EXPECT_EQ(controlText(S, "编辑框_间时"), "123456");
+    auto* seconds = find<QLineEdit>(S, "编辑框_间时");
+    seconds->setFocus();
+    seconds->setCursorPosition(2);
+    QTest::keyClick(seconds, Qt::Key_Delete);
+    EXPECT_EQ(controlText(S, "编辑框_间时"), "12456");
+    EXPECT_EQ(seconds->cursorPosition(), 2);
+}
+
 TEST_F(RuntimeTest, IntegerBoxesNormaliseWhenTheFocusLeaves) {
     QWidget* top = openActive(S);
     ASSERT_NE(top, nullptr);
