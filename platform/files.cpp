@@ -1,8 +1,9 @@
 #include "platform/files.h"
 
+#include "platform/user_dirs.h"
+
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,14 +83,6 @@ const ProgramPath& programPath() {
                            exe.substr(slash + 1)};
     }();
     return path;
-}
-
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
-        return pw->pw_dir;
-    return {};
 }
 
 std::string withSlash(std::string folder) {
@@ -215,11 +208,7 @@ std::string programFileName() {
 }
 
 std::string defaultCaptureFolder() {
-    const std::string home = homeDirectory();
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const std::string configHome =
-        (config && config[0] == '/') ? std::string(config) : home + "/.config";
-    return detail::captureFolderFor(programDirectory(), home, configHome);
+    return detail::captureFolderFor(programDirectory(), homeDirectory(), configHome());
 }
 
 namespace detail {

@@ -1,7 +1,6 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <optional>
 
 #include "platform/registry_format.h"
+#include "platform/user_dirs.h"
 
 namespace lumora::platform {
 
@@ -73,22 +73,12 @@ Address address(int root, std::string_view path) {
     return a;
 }
 
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
-        return pw->pw_dir;
-    return {};
-}
-
 // $XDG_CONFIG_HOME/lumora/registry; a relative XDG_CONFIG_HOME is ignored, as the XDG rules say.
 fs::path storeFolder() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
-        return fs::path(config) / "lumora" / "registry";
-    const std::string home = homeDirectory();
-    if (home.empty())
+    const std::string config = configHome();
+    if (config.empty())
         return {};
-    return fs::path(home) / ".config" / "lumora" / "registry";
+    return fs::path(config) / "lumora" / "registry";
 }
 
 fs::path storeFile(int root) {
