@@ -35,6 +35,7 @@
 
 #include "assets/assets.h"
 #include "platform/shell.h"
+#include "platform/window_frame.h"
 #include "ui/balloon_widget.h"
 #include "ui/events.h"
 #include "ui/fonts.h"
@@ -65,9 +66,11 @@ struct RuntimeState {
     int modalDepth = 0;
     bool appHooksInstalled = false;
     QPointer<BalloonWidget> balloon;
-    // The frame the window manager puts around titled windows, once seen; lets later windows
-    // get their outer size right before they are mapped.
+    // The frame the window manager puts around titled windows: asked of it before each one is
+    // mapped, else the one last seen around a mapped window. Lets windows get their outer size
+    // right before they are mapped.
     QMargins knownFrame;
+    enum class FrameAnswers { Unknown, Yes, No } frameAnswers = FrameAnswers::Unknown;
 };
 
 RuntimeState& state() {
@@ -464,11 +467,45 @@ void WindowWidget::place() {
                               area.top() + (area.height() - def_.rect.height) / 2);
         }
     }
-    move(position);  // a top-level's position is that of its outer frame
+    // A top-level's position is that of its outer frame. A native window created before it is
+    // shown (to ask the window manager about it) is placed by its client area instead, so the
+    // client goes where the frame leaves it.
+    if (testAttribute(Qt::WA_WState_Created) && def_.border != 0)
+        position += QPoint(state().knownFrame.left(), state().knownFrame.top());
+    move(position);
+}
+
+// Without this a titled window would be mapped at the full outer size and shrink a moment
+// later, once its frame could be seen. Each window is asked about, as the frame depends on its
+// decorations; a manager that did not answer once is not asked again.
+bool askFrame(QWidget& window) {
+    RuntimeState& runtime = state();
+    if (runtime.frameAnswers == RuntimeState::FrameAnswers::Unknown) {
+        // Only the X platform has a window manager to ask; the offscreen one draws no frames.
+        const bool offered = QGuiApplication::platformName() == QLatin1String("xcb") &&
+                             platform::canRequestFrameExtents();
+        if (!offered)
+            runtime.frameAnswers = RuntimeState::FrameAnswers::No;
+    }
+    if (runtime.frameAnswers == RuntimeState::FrameAnswers::No)
+        return false;
+    const auto frame = platform::requestFrameExtents(window.winId());
+    if (!frame) {
+        if (runtime.frameAnswers == RuntimeState::FrameAnswers::Unknown)
+            runtime.frameAnswers = RuntimeState::FrameAnswers::No;
+        return false;
+    }
+    runtime.frameAnswers = RuntimeState::FrameAnswers::Yes;
+    runtime.knownFrame = QMargins(frame->left, frame->top, frame->right, frame->bottom);
+    return true;
 }
 
 void WindowWidget::showFromDefinition() {
     applyOuterSize(def_.border == 0 ? QMargins() : state().knownFrame);
+    // The manager is asked once the window carries its fixed size, which decides whether the
+    // frame has a resize handle.
+    if (def_.border != 0 && askFrame(*this))
+        applyOuterSize(state().knownFrame);
     place();
     show();
     if (def_.border != 0) {

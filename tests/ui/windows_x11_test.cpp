@@ -12,6 +12,7 @@
 #include <QWindow>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "tests/support/test_support.h"
 #include "ui/events.h"
@@ -75,6 +76,59 @@ protected:
         {kLogoWindow, kLogoWindow, Event::Created, &onLogoWindowCreated},
     };
 };
+
+// Sizes of a top-level window the moment it is first exposed, before anything could correct it.
+class FirstExposure : public QObject {
+public:
+    explicit FirstExposure(QString widgetName) : widgetName_(std::move(widgetName)) {
+        qApp->installEventFilter(this);
+    }
+    ~FirstExposure() override { qApp->removeEventFilter(this); }
+    bool seen() const { return seen_; }
+    QRect frame() const { return frame_; }
+    QSize client() const { return client_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (seen_ || event->type() != QEvent::Expose)
+            return false;
+        auto* window = qobject_cast<QWindow*>(watched);
+        if (window == nullptr || !window->isExposed())
+            return false;
+        QWidget* widget = QWidget::find(window->winId());
+        if (widget == nullptr || widget->objectName() != widgetName_)
+            return false;
+        seen_ = true;
+        frame_ = window->frameGeometry();
+        client_ = window->size();
+        return false;
+    }
+
+private:
+    QString widgetName_;
+    bool seen_ = false;
+    QRect frame_;
+    QSize client_;
+};
+
+// First in this file, so that the main window is the first titled window of the process and
+// no mapped window has shown the frame yet.
+TEST_F(WindowsX11Test, MainWindowIsMappedAtItsFinalSizeAndPosition) {
+    FirstExposure first(QString::fromUtf8(kMainWindow.data(), kMainWindow.size()));
+    openWindow(kMainWindow);
+    ASSERT_TRUE(waitUntil([&first] { return first.seen(); }));
+    ASSERT_TRUE(waitUntil([] { return hasOuterSize(kMainWindow, 503, 335); }));
+    QWidget* top = topLevel(kMainWindow);
+    EXPECT_EQ(first.frame().size(), QSize(503, 335));
+    EXPECT_EQ(first.client(), top->size());
+    EXPECT_EQ(first.frame().topLeft(), top->frameGeometry().topLeft());
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_NEAR(first.frame().center().x(), area.center().x(), 2);
+    EXPECT_NEAR(first.frame().center().y(), area.center().y(), 2);
+    // Nothing is corrected afterwards either.
+    QTest::qWait(300);
+    EXPECT_EQ(top->frameGeometry(), first.frame());
+}
 
 TEST_F(WindowsX11Test, MainWindowHasItsOuterSizeAndControlsSitInTheClientArea) {
     openWindow(kMainWindow);
