@@ -22,7 +22,9 @@ bool canRequestFrameExtents();
 // program that is not mapped yet, waiting at most `timeoutMs` for the answer. The frame depends
 // on the window's kind and decorations, which the window's properties tell the manager. Nothing
 // when there is no X display, no such window, no window manager that offers the request, or no
-// answer in time. Blocks the calling thread while it waits.
-std::optional<FrameExtents> requestFrameExtents(WindowHandle window, int timeoutMs = 200);
+// answer in time. Blocks the calling thread while it waits; a window manager that offers the
+// request answers within milliseconds, but one on a loaded machine (a build beside a start-up)
+// can take a few hundred, and a missed answer shows as a window that visibly shrinks.
+std::optional<FrameExtents> requestFrameExtents(WindowHandle window, int timeoutMs = 1000);
 
 }  // namespace lumora::platform
