@@ -10,17 +10,17 @@
 namespace lumora::platform::detail {
 namespace {
 
-struct Spec {
+struct IconEntry {
     int width;
     int colours;
     std::vector<std::uint8_t> image;
 };
 
 // An icon file image with the given entries, images stored one after another.
-std::vector<std::uint8_t> makeIco(const std::vector<Spec>& specs) {
-    std::vector<std::uint8_t> out = {0, 0, 1, 0, static_cast<std::uint8_t>(specs.size()), 0};
-    std::size_t offset = 6 + 16 * specs.size();
-    for (const Spec& s : specs) {
+std::vector<std::uint8_t> makeIco(const std::vector<IconEntry>& entries) {
+    std::vector<std::uint8_t> out = {0, 0, 1, 0, static_cast<std::uint8_t>(entries.size()), 0};
+    std::size_t offset = 6 + 16 * entries.size();
+    for (const IconEntry& s : entries) {
         const std::size_t size = s.image.size();
         const std::uint8_t entry[16] = {static_cast<std::uint8_t>(s.width & 0xFF),
                                         static_cast<std::uint8_t>(s.width & 0xFF),
@@ -41,7 +41,7 @@ std::vector<std::uint8_t> makeIco(const std::vector<Spec>& specs) {
         out.insert(out.end(), std::begin(entry), std::end(entry));
         offset += size;
     }
-    for (const Spec& s : specs)
+    for (const IconEntry& s : entries)
         out.insert(out.end(), s.image.begin(), s.image.end());
     return out;
 }
