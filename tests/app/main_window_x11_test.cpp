@@ -24,6 +24,7 @@
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/shell_testing.h"
+#include "tests/support/program_bindings.h"
 #include "tests/support/test_support.h"
 #include "ui/bindings.h"
 #include "ui/events.h"
@@ -68,21 +69,6 @@ QWidget* mainControl(std::string_view name) {
     return nullptr;
 }
 
-// The program's table without start-up and shut-down (the tests bring the main window up
-// themselves) and without the key timer (keys pressed by other tests on the shared display
-// must not capture).
-std::vector<ui::Binding> testBindings() {
-    std::vector<ui::Binding> table;
-    for (const ui::Binding& b : ui::programBindings()) {
-        const bool ownLife = b.window == M && b.source == M &&
-                             (b.event == ui::Event::Created || b.event == ui::Event::Destroying);
-        const bool keyTimer = b.window == M && b.source == "时钟1";
-        if (!ownLife && !keyTimer)
-            table.push_back(b);
-    }
-    return table;
-}
-
 struct SeenBox {
     std::string title;
     std::string text;
@@ -95,7 +81,7 @@ protected:
     void SetUp() override {
         LUMORA_REQUIRE_X();
         ui::quitWhenLastWindowDestroyed(false);
-        bindings_ = testBindings();
+        bindings_ = test::programBindingsForTests();
         ui::installBindings(bindings_);
         QDesktopServices::setUrlHandler("https", &opened_, "open");
         QDesktopServices::setUrlHandler("file", &opened_, "open");

@@ -26,6 +26,7 @@
 #include "platform/shell_testing.h"
 #include "platform/sound.h"
 #include "platform/sound_wav.h"
+#include "tests/support/program_bindings.h"
 #include "tests/support/test_support.h"
 #include "ui/balloon_widget.h"
 #include "ui/bindings.h"
@@ -88,20 +89,6 @@ std::string storedText(Option option) {
     return platform::readText(settings::kRoot, settings::valuePath(option), "<absent>");
 }
 
-// The program's table without start-up, shut-down and the key timer: the tests bring the main
-// window up themselves, and keys pressed by other tests on the shared display must not capture.
-std::vector<ui::Binding> testBindings() {
-    std::vector<ui::Binding> table;
-    for (const ui::Binding& b : ui::programBindings()) {
-        const bool ownLife = b.window == M && b.source == M &&
-                             (b.event == ui::Event::Created || b.event == ui::Event::Destroying);
-        const bool keyTimer = b.window == M && b.source == "时钟1";
-        if (!ownLife && !keyTimer)
-            table.push_back(b);
-    }
-    return table;
-}
-
 struct SeenBox {
     std::string title;
     std::string text;
@@ -112,7 +99,7 @@ protected:
     void SetUp() override {
         LUMORA_REQUIRE_X();
         ui::quitWhenLastWindowDestroyed(false);
-        bindings_ = testBindings();
+        bindings_ = test::programBindingsForTests();
         ui::installBindings(bindings_);
         captureSettings() = CaptureSettings{};
         ui::openWindow(M);
