@@ -136,6 +136,9 @@ TEST_F(WindowsX11Test, MainWindowHasItsOuterSizeAndControlsSitInTheClientArea) {
         << "outer size stayed " << topLevel(kMainWindow)->frameGeometry().width() << "x"
         << topLevel(kMainWindow)->frameGeometry().height();
     QWidget* top = topLevel(kMainWindow);
+    // The size is right before the window is mapped; where it sits is known only once the
+    // window manager has placed and shown it.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(top));
     auto* menuBar = top->findChild<QMenuBar*>(QStringLiteral("menuBar"));
     QWidget* client = top->findChild<QWidget*>(QStringLiteral("clientArea"));
     ASSERT_NE(menuBar, nullptr);
