@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/capture_settings.h"
-#include "app/settings_store.h"
+#include "settings/capture_settings.h"
+#include "settings/settings_store.h"
 #include "ui/runtime.h"
 #include "ui/splash.h"
 #include "ui/windows.h"

@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/capture_settings.h"
+#include "app/bindings.h"
 #include "app/load_settings.h"
-#include "app/settings_store.h"
 #include "assets/assets.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
-#include "ui/bindings.h"
+#include "settings/capture_settings.h"
+#include "settings/settings_store.h"
 #include "ui/runtime.h"
 #include "ui/windows.h"
 

@@ -4,7 +4,6 @@
 #include <limits>
 #include <string>
 
-#include "app/settings_store.h"
 #include "assets/assets.h"
 #include "capture/file_naming.h"
 #include "platform/capture_files.h"
@@ -12,6 +11,7 @@
 #include "platform/image_encoding.h"
 #include "platform/snapshot.h"
 #include "platform/sound.h"
+#include "settings/settings_store.h"
 #include "ui/runtime.h"
 #include "ui/windows.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The one pipeline every capture passes through: snapshot, file, sound, running number.
-#include "app/capture_settings.h"
 #include "platform/types.h"
+#include "settings/capture_settings.h"
 
 namespace lumora::capture {
 

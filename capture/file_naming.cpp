@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "app/settings_store.h"
+#include "settings/settings_store.h"
 
 namespace lumora::capture {
 

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <string>
 
-#include "app/capture_settings.h"
 #include "platform/clock.h"
+#include "settings/capture_settings.h"
 
 namespace lumora::capture {
 

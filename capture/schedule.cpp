@@ -3,10 +3,10 @@
 #include <cmath>
 #include <string>
 
-#include "app/capture_settings.h"
 #include "capture/capture_and_save.h"
 #include "platform/keys.h"
 #include "platform/text.h"
+#include "settings/capture_settings.h"
 #include "ui/runtime.h"
 #include "ui/windows.h"
 

@@ -11,6 +11,11 @@ lumora_build() {
                      -DLUMORA_SANITIZE=ON -DLUMORA_BENCH=OFF) ;;
         *) echo "unknown build flavour $flavour" >&2; return 1 ;;
     esac
+    # A compiler cache makes the second build of a tree (another flavour, a fresh clone of the
+    # same sources) cheap; the build works the same without one.
+    if command -v ccache >/dev/null 2>&1; then
+        args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
     if [ ! -f "$dir/build.ninja" ]; then
         cmake "${args[@]}" >/dev/null
     fi

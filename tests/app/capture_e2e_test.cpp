@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings_store.h"
 #include "platform/clock.h"
+#include "settings/settings_store.h"
 #include "tests/capture/image_checks.h"
 #include "tests/support/test_support.h"
 

@@ -5,9 +5,9 @@
 #include <climits>
 #include <string>
 
-#include "app/capture_settings.h"
 #include "app/load_settings.h"
 #include "platform/registry.h"
+#include "settings/capture_settings.h"
 #include "tests/support/test_support.h"
 #include "ui/events.h"
 #include "ui/logo_window.h"

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/bindings.h"
 #include "app/main_window.h"
 #include "assets/assets.h"
 #include "platform/files.h"
@@ -26,7 +27,6 @@
 #include "platform/shell_testing.h"
 #include "tests/support/program_bindings.h"
 #include "tests/support/test_support.h"
-#include "ui/bindings.h"
 #include "ui/events.h"
 #include "ui/runtime.h"
 #include "ui/windows.h"

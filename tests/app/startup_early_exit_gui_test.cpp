@@ -6,11 +6,11 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include "app/capture_settings.h"
 #include "app/startup.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "settings/capture_settings.h"
 #include "tests/support/test_support.h"
 #include "ui/events.h"
 #include "ui/logo_window.h"

@@ -5,10 +5,10 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include "app/capture_settings.h"
 #include "app/startup.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "settings/capture_settings.h"
 #include "tests/support/test_support.h"
 #include "ui/events.h"
 #include "ui/runtime.h"

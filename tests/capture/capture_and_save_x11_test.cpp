@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "app/capture_settings.h"
-#include "app/settings_store.h"
 #include "capture/file_naming.h"
 #include "capture/schedule.h"
 #include "platform/clock.h"
@@ -21,6 +19,8 @@
 #include "platform/registry.h"
 #include "platform/sound.h"
 #include "platform/text.h"
+#include "settings/capture_settings.h"
+#include "settings/settings_store.h"
 #include "tests/capture/image_checks.h"
 #include "tests/support/test_support.h"
 #include "ui/runtime.h"

@@ -4,7 +4,7 @@
 // without the key timer (keys pressed by other tests on the shared display must not capture).
 #include <vector>
 
-#include "ui/bindings.h"
+#include "app/bindings.h"
 #include "ui/windows.h"
 
 namespace lumora::test {

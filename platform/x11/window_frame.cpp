@@ -14,7 +14,7 @@
 #include <chrono>
 #include <memory>
 
-#include "platform/x11_errors.h"
+#include "platform/x11/errors.h"
 
 namespace lumora::platform {
 

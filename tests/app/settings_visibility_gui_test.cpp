@@ -3,8 +3,8 @@
 #include <QAbstractButton>
 #include <QTest>
 
+#include "app/settings_visibility.h"
 #include "tests/ui/window_test_helpers.h"
-#include "ui/settings/visibility.h"
 
 namespace lumora::settingswin {
 namespace {

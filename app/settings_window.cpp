@@ -1,5 +1,5 @@
 // The settings window: what it shows on opening, and what pressing 立即生效 does.
-#include "ui/settings/settings_window.h"
+#include "app/settings_window.h"
 
 #include <algorithm>
 #include <array>
@@ -8,15 +8,15 @@
 #include <limits>
 #include <string>
 
-#include "app/capture_settings.h"
-#include "app/settings_store.h"
+#include "app/settings_visibility.h"
 #include "assets/assets.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
 #include "platform/text.h"
+#include "settings/capture_settings.h"
+#include "settings/settings_store.h"
 #include "ui/runtime.h"
-#include "ui/settings/visibility.h"
 #include "ui/windows.h"
 
 namespace lumora::settingswin {

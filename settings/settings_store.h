@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/capture_settings.h"
+#include "settings/capture_settings.h"
 
 namespace lumora::settings {
 

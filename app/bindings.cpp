@@ -1,15 +1,15 @@
 // The program's event binding table. Each row names a handler of the layer that owns the
 // behaviour; events without a row are ignored by the dispatcher.
-#include "ui/bindings.h"
+#include "app/bindings.h"
 
 #include "app/advert_label.h"
 #include "app/main_window.h"
+#include "app/settings_visibility.h"
+#include "app/settings_window.h"
 #include "app/startup.h"
 #include "capture/schedule.h"
 #include "capture/trigger.h"
 #include "ui/logo_window.h"
-#include "ui/settings/settings_window.h"
-#include "ui/settings/visibility.h"
 #include "ui/windows.h"
 
 namespace lumora::ui {

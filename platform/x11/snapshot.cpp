@@ -1,4 +1,4 @@
-#include "platform/snapshot.h"
+#include "platform/x11/x11_session.h"
 
 // Qt before Xlib: Xlib defines macros (Status, None, Bool) that clash with Qt's names.
 #include <QImage>
@@ -18,7 +18,7 @@
 #include <new>
 
 #include "platform/snapshot_bmp.h"
-#include "platform/x11_errors.h"
+#include "platform/x11/errors.h"
 
 namespace lumora::platform {
 
@@ -276,7 +276,9 @@ QImage toRgb32(XImage* image, Visual* visual) {
 
 }  // namespace
 
-SnapshotImage takeSnapshot(WindowHandle window, int width, int height) {
+namespace x11 {
+
+Bytes takeSnapshot(WindowHandle window, int width, int height) {
     // X ids carry 29 bits on the wire; a larger number would silently name another window.
     if (window > 0x1FFFFFFFu)
         return {};
@@ -365,5 +367,7 @@ SnapshotImage takeSnapshot(WindowHandle window, int width, int height) {
     return snapshot::packBmp(pixels.constBits(), static_cast<std::size_t>(pixels.bytesPerLine()),
                              pixels.width(), pixels.height());
 }
+
+}  // namespace x11
 
 }  // namespace lumora::platform

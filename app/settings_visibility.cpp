@@ -1,4 +1,4 @@
-#include "ui/settings/visibility.h"
+#include "app/settings_visibility.h"
 
 #include "ui/runtime.h"
 #include "ui/windows.h"

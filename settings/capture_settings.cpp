@@ -1,4 +1,4 @@
-#include "app/capture_settings.h"
+#include "settings/capture_settings.h"
 
 namespace lumora {
 

@@ -1,4 +1,4 @@
-#include "platform/x11_errors.h"
+#include "platform/x11/errors.h"
 
 #include <mutex>
 #include <vector>
@@ -25,7 +25,8 @@ int recordError(Display* display, XErrorEvent* event) {
     std::lock_guard lock(trapMutex());
     for (auto it = traps().rbegin(); it != traps().rend(); ++it) {
         if ((*it)->display_ == display) {
-            if ((*it)->firstError_ == 0) (*it)->firstError_ = event->error_code;
+            if ((*it)->firstError_ == 0)
+                (*it)->firstError_ = event->error_code;
             break;
         }
     }
@@ -40,7 +41,8 @@ ErrorTrap::ErrorTrap(Display* display) : display_(display) {
 }
 
 ErrorTrap::~ErrorTrap() {
-    if (display_) XSync(display_, False);
+    if (display_)
+        XSync(display_, False);
     std::lock_guard lock(trapMutex());
     auto& list = traps();
     for (auto it = list.begin(); it != list.end(); ++it) {
@@ -52,7 +54,8 @@ ErrorTrap::~ErrorTrap() {
 }
 
 bool ErrorTrap::failed() {
-    if (display_) XSync(display_, False);
+    if (display_)
+        XSync(display_, False);
     std::lock_guard lock(trapMutex());
     return firstError_ != 0;
 }

@@ -3,6 +3,7 @@
 // the root window give every press, whoever has the focus, without grabbing anything. The
 // keymap query answers "down now" for a key held across polls.
 #include "platform/keys.h"
+#include "platform/x11/x11_session.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -12,7 +13,7 @@
 #include <array>
 #include <mutex>
 
-#include "platform/x11_errors.h"
+#include "platform/x11/errors.h"
 
 namespace lumora::platform {
 
@@ -181,6 +182,8 @@ private:
 
 }  // namespace
 
+namespace x11 {
+
 std::int32_t asyncKeyState(int virtualKey) {
     return KeyMonitor::instance().query(virtualKey);
 }
@@ -188,5 +191,7 @@ std::int32_t asyncKeyState(int virtualKey) {
 WindowHandle foregroundWindow() {
     return KeyMonitor::instance().activeWindow();
 }
+
+}  // namespace x11
 
 }  // namespace lumora::platform

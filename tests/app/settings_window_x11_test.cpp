@@ -18,21 +18,21 @@
 #include <string>
 #include <vector>
 
-#include "app/capture_settings.h"
+#include "app/bindings.h"
 #include "app/load_settings.h"
-#include "app/settings_store.h"
+#include "app/settings_window.h"
 #include "assets/assets.h"
 #include "platform/registry.h"
 #include "platform/shell_testing.h"
 #include "platform/sound.h"
 #include "platform/sound_wav.h"
+#include "settings/capture_settings.h"
+#include "settings/settings_store.h"
 #include "tests/support/program_bindings.h"
 #include "tests/support/test_support.h"
 #include "ui/balloon_widget.h"
-#include "ui/bindings.h"
 #include "ui/events.h"
 #include "ui/runtime.h"
-#include "ui/settings/settings_window.h"
 #include "ui/windows.h"
 
 namespace lumora::settingswin {

@@ -1,0 +1,41 @@
+#pragma once
+// What differs between the kinds of desktop session the program runs in. On an X11 desktop the
+// program reads the screen and the keys itself; a Wayland compositor keeps both to itself and
+// hands them out through the desktop portals. Everything above the platform layer calls the
+// free operations of snapshot.h and keys.h, which go to the session chosen here.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/types.h"
+
+namespace lumora::platform {
+
+class DesktopSession {
+public:
+    virtual ~DesktopSession() = default;
+
+    // "x11", "wayland", ...: for messages and tests.
+    virtual std::string kind() const = 0;
+
+    // As takeSnapshot in snapshot.h.
+    virtual Bytes takeSnapshot(WindowHandle window, int width, int height) = 0;
+
+    // The window that has the focus, whichever program it belongs to; 0 when none is known.
+    virtual WindowHandle foregroundWindow() = 0;
+
+    // As asyncKeyState in keys.h; a session that cannot observe keys answers 0.
+    virtual std::int32_t asyncKeyState(int virtualKey) = 0;
+
+    // Why the last snapshot came back empty, in a few words for a person ("no display", ...);
+    // empty when it did not, or when the session cannot tell.
+    virtual std::string lastFailure() const { return {}; }
+};
+
+// The session of this process, made on first use from the environment it was started in.
+DesktopSession& desktopSession();
+
+// Replaces the session (tests, or a start-up that knows better); the old one is destroyed.
+void setDesktopSession(std::unique_ptr<DesktopSession> session);
+
+}  // namespace lumora::platform
