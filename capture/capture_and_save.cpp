@@ -37,30 +37,49 @@ std::string captureFolder() {
     return folder;
 }
 
-void saveBmp(const std::string& base, const platform::SnapshotImage& image) {
-    const std::string path = platform::createNewFile(base, ".bmp");
-    if (path.empty())
-        return;
-    // An empty snapshot leaves the empty file, which is how a failed capture shows; a write
-    // that fails halfway would leave a truncated picture, which is worse than none.
-    if (!platform::writeFileBytes(path, image) && !image.empty())
-        platform::deleteFile(path);
+CaptureOutcome saved(std::string path) {
+    return {true, std::move(path), {}};
 }
 
-void saveJpg(const std::string& folder, const std::string& base,
-             const platform::SnapshotImage& image) {
+CaptureOutcome lost(std::string why) {
+    return {false, {}, std::move(why)};
+}
+
+CaptureOutcome saveBmp(const std::string& base, const platform::SnapshotImage& image) {
+    const std::string path = platform::createNewFile(base, ".bmp");
+    if (path.empty())
+        return lost("the folder cannot take a new file");
+    // An empty snapshot leaves the empty file, which is how a failed capture shows; a write
+    // that fails halfway would leave a truncated picture, which is worse than none.
+    if (!platform::writeFileBytes(path, image)) {
+        if (!image.empty())
+            platform::deleteFile(path);
+        return lost("the file could not be written");
+    }
+    if (image.empty())
+        return lost("no picture");
+    return saved(path);
+}
+
+CaptureOutcome saveJpg(const std::string& folder, const std::string& base,
+                       const platform::SnapshotImage& image) {
     const std::string temp = platform::createTemporaryBmp(folder);
     if (temp.empty())
-        return;  // the folder cannot take files: nothing to convert
+        return lost("the folder cannot take a new file");  // nothing to convert
     platform::writeFileBytes(temp, image);
     platform::setFileAttributes(temp, kHiddenAttribute);
     const std::string path = platform::createNewFile(base, ".jpg");
-    if (!path.empty() && platform::convertBmpToJpg(temp, path, false, kJpegQuality, true, 0) !=
-                             platform::kConvertOk) {
+    CaptureOutcome outcome = saved(path);
+    if (path.empty()) {
+        outcome = lost("the folder cannot take a new file");
+    } else if (platform::convertBmpToJpg(temp, path, false, kJpegQuality, true, 0) !=
+               platform::kConvertOk) {
         // The reserved file is ours and holds nothing usable.
         platform::deleteFile(path);
+        outcome = lost(image.empty() ? "no picture" : "the JPEG could not be written");
     }
     platform::deleteFile(temp);
+    return outcome;
 }
 
 void playShutter(int choice) {
@@ -72,22 +91,25 @@ void playShutter(int choice) {
 
 }  // namespace
 
-void captureAndSave(platform::WindowHandle window, CaptureKind kind) {
+void captureAndSave(platform::WindowHandle window, CaptureKind kind, CaptureDone done) {
     CaptureSettings& settings = captureSettings();
     const std::string stem = makeFileStem(kind);
     const std::string folder = captureFolder();
     const platform::SnapshotImage image =
         platform::takeSnapshot(window, settings.outputWidth, settings.outputHeight);
+    CaptureOutcome outcome = lost("no capture folder");
     if (!folder.empty()) {
         if (settings.imageEngine == ImageEngine::Jpg)
-            saveJpg(folder, folder + stem, image);
+            outcome = saveJpg(folder, folder + stem, image);
         else
-            saveBmp(folder + stem, image);
+            outcome = saveBmp(folder + stem, image);
     }
     playShutter(settings.soundChoice);
     settings::writeNumber(settings::Option::Counter, settings.captureCounter);
     if (settings.captureCounter < std::numeric_limits<std::int64_t>::max())
         ++settings.captureCounter;
+    if (done)
+        done(outcome);
 }
 
 }  // namespace lumora::capture

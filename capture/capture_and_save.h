@@ -1,5 +1,8 @@
 #pragma once
 // The one pipeline every capture passes through: snapshot, file, sound, running number.
+#include <functional>
+#include <string>
+
 #include "platform/types.h"
 #include "settings/capture_settings.h"
 
@@ -11,6 +14,17 @@ namespace lumora::capture {
 // reports nothing: a failure leaves a missing (or, for an empty snapshot in BMP, an empty)
 // file. Never replaces an existing file: a taken name gets " (2)", " (3)", ... before the
 // extension. GUI thread only.
-void captureAndSave(platform::WindowHandle window = 0, CaptureKind kind = CaptureKind::Manual);
+//
+// `done`, when given, learns how the capture ended: the path of the saved file, or why there is
+// none. Callers that answer someone (a request from outside the program) wait for it.
+struct CaptureOutcome {
+    bool saved = false;
+    std::string path;   // the complete file, when saved
+    std::string error;  // a few words for a person, when not saved
+};
+using CaptureDone = std::function<void(const CaptureOutcome&)>;
+
+void captureAndSave(platform::WindowHandle window = 0, CaptureKind kind = CaptureKind::Manual,
+                    CaptureDone done = {});
 
 }  // namespace lumora::capture

@@ -4,6 +4,7 @@
 // hands them out through the desktop portals. Everything above the platform layer calls the
 // free operations of snapshot.h and keys.h, which go to the session chosen here.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,17 @@ public:
 
     // As takeSnapshot in snapshot.h.
     virtual Bytes takeSnapshot(WindowHandle window, int width, int height) = 0;
+
+    // The same snapshot for a caller that can wait without blocking: `done` gets the image, or
+    // an empty image and the cause of the failure. A session whose picture comes from another
+    // process (a portal that may first ask the user) answers later, on the GUI thread; one
+    // that can grab at once calls `done` before returning.
+    using SnapshotDone = std::function<void(Bytes image, std::string failure)>;
+    virtual void requestSnapshot(WindowHandle window, int width, int height, SnapshotDone done) {
+        Bytes image = takeSnapshot(window, width, height);
+        std::string failure = image.empty() ? lastFailure() : std::string();
+        done(std::move(image), std::move(failure));
+    }
 
     // The window that has the focus, whichever program it belongs to; 0 when none is known.
     virtual WindowHandle foregroundWindow() = 0;
