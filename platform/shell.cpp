@@ -379,6 +379,18 @@ bool hasTrayIcon(WindowHandle owner) {
     return it != trays().icons.end() && it->second && it->second->isVisible();
 }
 
+bool showTrayMessage(std::string_view title, std::string_view text, bool warning) {
+    for (auto& [owner, icon] : trays().icons) {
+        if (icon && icon->isVisible()) {
+            icon->showMessage(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
+                              QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                              warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool setWindowAlpha(WindowHandle window, int opacity) {
     if (opacity < 0 || opacity > 255)
         opacity = 255;

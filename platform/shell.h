@@ -42,6 +42,10 @@ void setTrayEventSink(std::function<void(WindowHandle owner, int event)> sink);
 // Whether `owner` currently shows a tray icon (for callers and tests).
 bool hasTrayIcon(WindowHandle owner);
 
+// A balloon message from the program's tray icon (the desktop may show it as a notification).
+// False when no tray icon is shown, so the caller knows nobody saw it.
+bool showTrayMessage(std::string_view title, std::string_view text, bool warning = true);
+
 // 0..255; anything else counts as 255. False when the handle names no window of the program.
 bool setWindowAlpha(WindowHandle window, int opacity = 255);
 
