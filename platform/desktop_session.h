@@ -39,6 +39,16 @@ public:
     // As asyncKeyState in keys.h; a session that cannot observe keys answers 0.
     virtual std::int32_t asyncKeyState(int virtualKey) = 0;
 
+    // Tells `changed` on the GUI thread as soon as a capture key (kVkPrintScreen, kVkInsert of
+    // keys.h) goes down or up, for a caller that would rather not wait for its next poll. False
+    // when this session cannot tell key changes as they happen; the caller then polls
+    // asyncKeyState. A second call replaces the first; an empty function stops watching.
+    using KeyChanged = std::function<void(int virtualKey, bool down)>;
+    virtual bool watchCaptureKeys(KeyChanged changed) {
+        (void)changed;
+        return false;
+    }
+
     // Why the last snapshot came back empty, in a few words for a person ("no display", ...);
     // empty when it did not, or when the session cannot tell.
     virtual std::string lastFailure() const { return {}; }
