@@ -7,6 +7,7 @@
 
 #include "app/bindings.h"
 #include "app/load_settings.h"
+#include "app/qt_translations.h"
 #include "assets/assets.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
@@ -113,6 +114,7 @@ bool programEnding() {
 int runProgram(int argc, char** argv) {
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
+    installQtTranslations();
 
     std::error_code ignored;
     std::filesystem::current_path(platform::programDirectory(), ignored);
