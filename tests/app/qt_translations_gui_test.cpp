@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractFileIconProvider>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -32,6 +34,9 @@ TEST(QtTranslations, MessageBoxAndFolderChooserAreChinese) {
     const auto* buttons = chooser.findChild<QDialogButtonBox*>();
     ASSERT_NE(buttons, nullptr);
     EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+    // The kind column of its folder list, which Qt's own file leaves English.
+    EXPECT_EQ(QAbstractFileIconProvider().type(QFileInfo(QDir::tempPath())),
+              QStringLiteral("文件夹"));
 }
 
 }  // namespace
