@@ -8,7 +8,6 @@
 
 #include "app/capture_requests.h"
 #include "app/load_settings.h"
-#include "app/startup.h"
 #include "capture/capture_and_save.h"
 #include "platform/files.h"
 #include "platform/keys.h"
@@ -65,7 +64,16 @@ int captureHere(CaptureTarget target) {
 }  // namespace
 
 bool instanceRunning() {
-    return anotherInstanceRunning(platform::listProcesses(), platform::programFileName());
+    // Only an older process of this name counts. A younger one is either a command that will
+    // wait for this one, or a program start whose own guard sees this process and gives way;
+    // so two commands started together never wait for each other.
+    const std::string own = platform::programFileName();
+    const auto self = QCoreApplication::applicationPid();
+    for (const platform::ProcessRecord& p : platform::listProcesses()) {
+        if (!own.empty() && p.executableName == own && p.processId < self)
+            return true;
+    }
+    return false;
 }
 
 int runCaptureCommand(const Command& command, int argc, char** argv) {

@@ -5,8 +5,9 @@
 
 namespace lumora::app {
 
-// Whether an instance of the program of this user is running beside this process. The one
-// place that decides it, so the way instances are recognised can change without the command.
+// Whether an instance of the program is running beside this process, so the command must ask
+// it. The one place that decides it, so the way instances are recognised can change without
+// the command.
 bool instanceRunning();
 
 // Runs the command and returns the exit code: 0 with the saved file's path on standard

@@ -118,6 +118,17 @@ TEST_F(CaptureCommandE2E, WithoutAnInstanceTheCommandCapturesOnceAndEnds) {
     EXPECT_EQ(screenInfo->height, screenSize().height());
     EXPECT_EQ(program.storedCounter(), 8u);
     EXPECT_EQ(program.files(), (Names{fixedStem(7) + ".bmp", fixedStem(8) + ".bmp"}));
+
+    // Two commands at once (a key pressed twice): neither waits for the other, each number once.
+    QProcess first, second;
+    first.start(QString::fromStdString(program.executable().string()), {"--capture", "screen"});
+    second.start(QString::fromStdString(program.executable().string()), {"--capture", "screen"});
+    ASSERT_TRUE(first.waitForFinished(30000) && second.waitForFinished(30000));
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    EXPECT_EQ(program.files(), (Names{fixedStem(7) + ".bmp", fixedStem(8) + ".bmp",
+                                      fixedStem(9) + ".bmp", fixedStem(10) + ".bmp"}));
+    EXPECT_EQ(program.storedCounter(), 10u);
 }
 
 TEST_F(CaptureCommandE2E, BesideARunningInstanceThatInstanceCaptures) {
