@@ -23,6 +23,16 @@ constexpr int kRequestTimeoutMs = 60'000;
 class CaptureService : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "io.lumora.Lumora")
+    // Written out so callers reading the interface see what the answer is.
+    Q_CLASSINFO("D-Bus Introspection",
+                "  <interface name=\"io.lumora.Lumora\">\n"
+                "    <method name=\"CaptureScreen\">\n"
+                "      <arg name=\"path\" type=\"s\" direction=\"out\"/>\n"
+                "    </method>\n"
+                "    <method name=\"CaptureWindow\">\n"
+                "      <arg name=\"path\" type=\"s\" direction=\"out\"/>\n"
+                "    </method>\n"
+                "  </interface>\n")
 
 public:
     using QObject::QObject;
