@@ -1,0 +1,84 @@
+// The capture pipeline inside a GUI process: how long the GUI thread is held by one capture
+// (snapshot, name, number; the encode runs on a worker), and how long until the file is
+// complete. Uses the main window's folder label like the program.
+//   lumora_pipeline_cost bmp|jpg COUNT FOLDER
+// Prints: <GUI blocked median ms> <GUI blocked max ms> <to complete file median ms> <max ms>
+#include <QApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_and_save.h"
+#include "settings/capture_settings.h"
+#include "ui/runtime.h"
+#include "ui/windows.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s bmp|jpg COUNT FOLDER\n", argv[0]);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    const bool jpg = std::string(argv[1]) == "jpg";
+    const int count = std::max(1, std::atoi(argv[2]));
+    std::string folder = argv[3];
+    if (folder.back() != '/')
+        folder += '/';
+    namespace ui = lumora::ui;
+    ui::openWindow(ui::kMainWindow);
+    ui::setControlText(ui::kMainWindow, "透明标签1", folder);
+    auto& settings = lumora::captureSettings();
+    settings.imageEngine = jpg ? lumora::ImageEngine::Jpg : lumora::ImageEngine::Bmp;
+    settings.soundChoice = 0;
+    settings.captureCounter = 1;
+
+    std::vector<double> blocked, complete;
+    for (int i = -3; i < count; ++i) {  // three to warm up
+        bool done = false;
+        bool saved = false;
+        const auto start = Clock::now();
+        auto finished = start;
+        lumora::capture::captureAndSave(0, lumora::CaptureKind::Manual,
+                                        [&](const lumora::capture::CaptureOutcome& outcome) {
+                                            finished = Clock::now();
+                                            saved = outcome.saved;
+                                            done = true;
+                                        });
+        const auto returned = Clock::now();
+        while (!done)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (!saved) {
+            std::fprintf(stderr, "capture failed\n");
+            return 1;
+        }
+        if (i >= 0) {
+            blocked.push_back(ms(returned - start));
+            complete.push_back(ms(finished - start));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    lumora::capture::finishPendingCaptures();
+    std::printf("%.2f %.2f %.2f %.2f\n", median(blocked),
+                *std::max_element(blocked.begin(), blocked.end()), median(complete),
+                *std::max_element(complete.begin(), complete.end()));
+    return 0;
+}
