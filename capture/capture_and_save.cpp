@@ -1,9 +1,11 @@
 #include "capture/capture_and_save.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -66,10 +68,14 @@ struct Capture {
     // Under the pipeline's mutex.
     bool finished = false;
     CaptureOutcome outcome;
+    std::uint64_t counterTicket = 0;
+    bool counterStored = true;
 };
 
 // Runs on a worker: the picture becomes a complete file under its final name, or nothing.
-CaptureOutcome writeCapture(const Capture& capture, const platform::Bytes& image) {
+// `beforeName` runs once the data is written, before the file gets its name.
+CaptureOutcome writeCapture(const Capture& capture, const platform::Bytes& image,
+                            const std::function<void()>& beforeName) {
     platform::PartFile file;
     if (!file.create(capture.folder, static_cast<unsigned long>(capture.sequence)))
         return lost(file.error());
@@ -87,6 +93,7 @@ CaptureOutcome writeCapture(const Capture& capture, const platform::Bytes& image
     } else if (!file.write(image.data(), image.size())) {
         return lost(file.error());
     }
+    beforeName();
     std::string path = file.publish(capture.stem, extension);
     if (path.empty())
         return lost(file.error());
@@ -100,6 +107,75 @@ void playShutter(int choice) {
     platform::playWavData(assets::find(name), false);
 }
 
+// The running number, stored by a thread of its own: a store write flushes to disk and can take
+// longer than the whole capture, so neither the GUI thread nor the file waits for it unless it
+// has to. A file gets its name only once its number is stored, so a program killed at any
+// moment never hands a saved file's number out again. Writes coalesce: only the highest
+// number asked for is written.
+class CounterStore {
+public:
+    ~CounterStore() { stop(); }
+
+    // Asks for `number` to be stored; the ticket tells waitStored which request to wait for.
+    std::uint64_t request(std::int64_t number) {
+        std::lock_guard lock(mutex_);
+        number_ = number;
+        const std::uint64_t ticket = ++requested_;
+        if (!thread_.joinable()) {
+            stopping_ = false;
+            thread_ = std::thread([this] { work(); });
+        }
+        wanted_.notify_one();
+        return ticket;
+    }
+
+    // Waits until the number of request `ticket`, or of a later one, was written; false when
+    // that write failed.
+    bool waitStored(std::uint64_t ticket) {
+        std::unique_lock lock(mutex_);
+        tried_.wait(lock, [&] { return written_ >= ticket || !thread_.joinable(); });
+        return written_ >= ticket && lastOk_;
+    }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wanted_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+        tried_.notify_all();
+    }
+
+private:
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wanted_.wait(lock, [&] { return stopping_ || requested_ > written_; });
+            if (requested_ <= written_)
+                return;  // stopping, and everything asked for was written
+            const std::uint64_t ticket = requested_;
+            const std::int64_t number = number_;
+            lock.unlock();
+            const bool ok = settings::writeNumber(settings::Option::Counter, number);
+            lock.lock();
+            written_ = ticket;
+            lastOk_ = ok;
+            tried_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wanted_, tried_;
+    std::int64_t number_ = 0;
+    std::uint64_t requested_ = 0;
+    std::uint64_t written_ = 0;
+    bool lastOk_ = true;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 // Captures in the order they were asked for, and the workers that write their files. At most
 // kMaxPicturesInFlight pictures wait for or go through a worker; a picture beyond that makes
 // the GUI thread wait until one is written (the picture is already taken by then, so the
@@ -111,10 +187,14 @@ public:
         return pipeline;
     }
 
-    ~Pipeline() { stopWorkers(); }
+    ~Pipeline() {
+        stopWorkers();
+        counter_.stop();
+    }
 
     void start(const std::shared_ptr<Capture>& capture) {
         order_.push_back(capture);
+        capture->counterTicket = counter_.request(capture->number);
         if (tidied_.insert(capture->folder).second)
             tidy(capture->folder);
     }
@@ -125,17 +205,33 @@ public:
         if (!capture->pictureAsked)
             return;  // told as lost already (the program was ending)
         capture->pictureAsked = false;
-        if (capture->folder.empty()) {
-            finish(*capture, lost("no capture folder"));
-        } else if (image.empty()) {
+        if (capture->folder.empty() || image.empty()) {
             // Nothing to save: no file at all rather than an empty one under a capture's name.
-            finish(*capture, lost(failure.empty() ? "no picture" : "no picture: " + failure));
+            CaptureOutcome outcome =
+                capture->folder.empty()
+                    ? lost("no capture folder")
+                    : lost(failure.empty() ? "no picture" : "no picture: " + failure);
+            std::lock_guard lock(mutex_);
+            jobs_.push_back({[this, capture, outcome] {
+                                 capture->counterStored =
+                                     counter_.waitStored(capture->counterTicket);
+                                 finish(*capture, outcome);
+                             },
+                             false});
+            startWorkersLocked();
+            workAvailable_.notify_one();
         } else {
             std::unique_lock lock(mutex_);
             slotFree_.wait(lock, [&] { return inFlight_ < kMaxPicturesInFlight; });
             ++inFlight_;
             jobs_.push_back({[this, capture, picture = std::move(image)] {
-                                 CaptureOutcome outcome = writeCapture(*capture, picture);
+                                 bool stored = true;
+                                 CaptureOutcome outcome = writeCapture(*capture, picture, [&] {
+                                     stored = counter_.waitStored(capture->counterTicket);
+                                 });
+                                 if (stored)
+                                     stored = counter_.waitStored(capture->counterTicket);
+                                 capture->counterStored = stored;
                                  finish(*capture, std::move(outcome));
                              },
                              true});
@@ -179,9 +275,11 @@ public:
         for (const auto& capture : order_) {
             if (capture->pictureAsked) {
                 capture->pictureAsked = false;
+                capture->counterStored = counter_.waitStored(capture->counterTicket);
                 finish(*capture, lost("the program ended before the picture arrived"));
             }
         }
+        counter_.stop();
         deliverFinished();
     }
 
@@ -199,6 +297,10 @@ private:
     }
 
     void tell(const Capture& capture, const CaptureOutcome& outcome) {
+        if (capture.counterStored)
+            reportCounterStored();
+        else
+            reportCounterNotStored(capture.number);
         if (outcome.saved) {
             reportCaptureSaved();
             playShutter(capture.soundChoice);
@@ -262,6 +364,7 @@ private:
     int busy_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> workers_;
+    CounterStore counter_;
     std::deque<std::shared_ptr<Capture>> order_;  // GUI thread only
     std::set<std::string> tidied_;                // GUI thread only
 };
@@ -294,12 +397,6 @@ void captureAndSave(platform::WindowHandle window, CaptureKind kind, CaptureDone
         [capture](platform::Bytes image, std::string failure) {
             Pipeline::instance().pictureArrived(capture, std::move(image), failure);
         });
-    // Stored once the picture is taken, so the grab is not delayed; stored before the file is
-    // written, so a killed program never hands the number out again.
-    if (settings::writeNumber(settings::Option::Counter, capture->number))
-        reportCounterStored();
-    else
-        reportCounterNotStored(capture->number);
 }
 
 void finishPendingCaptures() {
