@@ -234,7 +234,12 @@ std::string PartFile::publish(const std::string& base, const std::string& extens
             return folder_ + candidate;
         }
         if (errno != EEXIST) {
-            fail(errno);
+            const int error = errno;
+            struct stat info {};
+            if (error == ENOENT && ::fstat(fd_, &info) == 0 && info.st_nlink == 0)
+                error_ = "someone removed the file while it was written";
+            else
+                fail(error);
             return {};
         }
     }
