@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cctype>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -152,7 +153,8 @@ public:
     ::testing::AssertionResult start(std::chrono::milliseconds settle = 1500ms) {
         process_.setProgram(QString::fromStdString((appDir_ / name_).string()));
         process_.setWorkingDirectory(QString::fromStdString(dir_.path().string()));
-        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+        process_.setProcessChannelMode(readErrors_ ? QProcess::ForwardedOutputChannel
+                                                   : QProcess::ForwardedChannels);
         process_.start();
         if (!process_.waitForStarted(10000))
             return ::testing::AssertionFailure() << "no start";
@@ -173,7 +175,17 @@ public:
         return ::testing::AssertionSuccess();
     }
 
+    // Standard error is collected for errors() instead of passed through (it is shown at stop).
+    void readErrors() { readErrors_ = true; }
+    std::string errors() {
+        if (readErrors_)
+            errors_ += process_.readAllStandardError().toStdString();
+        return errors_;
+    }
+
     void stop() {
+        if (readErrors_)
+            std::cerr << errors();
         if (process_.state() == QProcess::NotRunning)
             return;
         process_.terminate();
@@ -217,6 +229,8 @@ private:
     fs::path appDir_;
     std::string name_;
     QProcess process_;
+    bool readErrors_ = false;
+    std::string errors_;
 };
 
 QSize screenSize() {
@@ -498,19 +512,30 @@ TEST_F(CaptureE2E, KilledWhileCapturingLeavesOnlyCompleteFiles) {
     EXPECT_FALSE(fs::exists(program.storeFile().string() + ".corrupt"));
 }
 
-TEST_F(CaptureE2E, RemovedCaptureFolderUsesUpTheNumber) {
+// Captures into a folder removed while the program runs are lost: the numbers are used up, and
+// standard error says so once for the run of losses; the next saved capture ends the run.
+TEST_F(CaptureE2E, RemovedCaptureFolderUsesUpTheNumberAndSaysSoOnce) {
     Program program;
+    program.readErrors();
     ASSERT_TRUE(program.start());
-    // The running program's own folder disappears (the program keeps running).
     fs::remove_all(program.folder());
-    ASSERT_EQ(runCommand("xdotool key Print"), 0);
-    ASSERT_TRUE(waitUntil([&] { return program.storedCounter() == 1u; }, 10s));
-    EXPECT_FALSE(fs::exists(program.folder()));
+    ASSERT_EQ(runCommand("xdotool key Print sleep 0.1 key Print"), 0);
+    ASSERT_TRUE(waitUntil([&] { return program.storedCounter() == 2u; }, 10s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return program.errors().find("capture 2 ") == std::string::npos &&
+                   program.errors().find("capture 1 was not saved in ") != std::string::npos;
+        },
+        10s))
+        << program.errors();
+    std::this_thread::sleep_for(500ms);  // a second line for the second loss would show by now
+    const std::string errors = program.errors();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     fs::create_directory(program.folder());
     ASSERT_EQ(runCommand("xdotool key Print"), 0);
     ASSERT_TRUE(program.waitForFiles(1));
-    EXPECT_EQ(listFolder(program.folder()), Names{fixedStem(2) + ".bmp"});
-    EXPECT_TRUE(waitUntil([&] { return program.storedCounter() == 2u; }, 5s));
+    EXPECT_EQ(listFolder(program.folder()), Names{fixedStem(3) + ".bmp"});
+    EXPECT_TRUE(waitUntil([&] { return program.storedCounter() == 3u; }, 5s));
     EXPECT_TRUE(program.running());
 }
 
