@@ -324,6 +324,25 @@ TEST_F(CaptureTest, ALinkSwappedInNeverGetsTheCapture) {
     EXPECT_EQ(readTextFile(outside), "not yours");
 }
 
+// The caller learns each capture's end once, after the call has returned, in capture order.
+TEST_F(CaptureTest, DoneIsToldOnceAfterTheCallInCaptureOrder) {
+    std::vector<lumora::capture::CaptureOutcome> told;
+    auto record = [&](const lumora::capture::CaptureOutcome& outcome) { told.push_back(outcome); };
+    captureSettings().imageEngine = ImageEngine::Jpg;
+    lumora::capture::captureAndSave(0, CaptureKind::Manual, record);
+    lumora::capture::captureAndSave(0x3fffffff, CaptureKind::Manual, record);
+    EXPECT_TRUE(told.empty());
+    lumora::capture::finishPendingCaptures();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[0].saved);
+    EXPECT_EQ(told[0].path, file(stem(7) + ".jpg").string());
+    EXPECT_FALSE(told[1].saved);
+    EXPECT_TRUE(told[1].path.empty());
+    EXPECT_NE(told[1].error, "");
+    waitUntil([] { return false; }, 100ms);  // posted deliveries find nothing left to tell
+    EXPECT_EQ(told.size(), 2u);
+}
+
 TEST_F(CaptureTest, ExistingFileOfTheComputedNameSurvives) {
     writeTextFile(file(stem(7) + ".bmp"), "a user's file");
     writeTextFile(file(stem(8) + ".jpg"), "another");
