@@ -3,6 +3,11 @@
 // complete. Uses the main window's folder label like the program.
 //   lumora_pipeline_cost bmp|jpg COUNT FOLDER
 // Prints: <GUI blocked median ms> <GUI blocked max ms> <to complete file median ms> <max ms>
+//         <GUI thread CPU median ms> <whole process CPU ms per capture>
+// The CPU figures do not grow when other programs load the machine; the wall times do.
+#include <sys/resource.h>
+#include <time.h>
+
 #include <QApplication>
 #include <algorithm>
 #include <chrono>
@@ -23,6 +28,19 @@ using Clock = std::chrono::steady_clock;
 
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+double processCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
 double median(std::vector<double> v) {
@@ -51,8 +69,10 @@ int main(int argc, char** argv) {
     settings.soundChoice = 0;
     settings.captureCounter = 1;
 
-    std::vector<double> blocked, complete;
+    std::vector<double> blocked, complete, guiCpu;
+    double processCpu = 0;
     for (int i = -3; i < count; ++i) {  // three to warm up
+        const double cpuStart = threadCpuMs(), processStart = processCpuMs();
         bool done = false;
         bool saved = false;
         const auto start = Clock::now();
@@ -64,6 +84,7 @@ int main(int argc, char** argv) {
                                             done = true;
                                         });
         const auto returned = Clock::now();
+        const double cpuHeld = threadCpuMs() - cpuStart;
         while (!done)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         if (!saved) {
@@ -73,12 +94,15 @@ int main(int argc, char** argv) {
         if (i >= 0) {
             blocked.push_back(ms(returned - start));
             complete.push_back(ms(finished - start));
+            guiCpu.push_back(cpuHeld);
+            processCpu += processCpuMs() - processStart;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
     lumora::capture::finishPendingCaptures();
-    std::printf("%.2f %.2f %.2f %.2f\n", median(blocked),
+    std::printf("%.2f %.2f %.2f %.2f %.2f %.2f\n", median(blocked),
                 *std::max_element(blocked.begin(), blocked.end()), median(complete),
-                *std::max_element(complete.begin(), complete.end()));
+                *std::max_element(complete.begin(), complete.end()), median(guiCpu),
+                processCpu / count);
     return 0;
 }
