@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         const auto returned = Clock::now();
         const double cpuHeld = threadCpuMs() - cpuStart;
         while (!done)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (!saved) {
             std::fprintf(stderr, "capture failed\n");
             return 1;
