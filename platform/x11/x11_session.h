@@ -14,5 +14,6 @@ std::unique_ptr<DesktopSession> makeSession();
 Bytes takeSnapshot(WindowHandle window, int width, int height);
 std::int32_t asyncKeyState(int virtualKey);
 WindowHandle foregroundWindow();
+bool watchCaptureKeys(DesktopSession::KeyChanged changed);
 
 }  // namespace lumora::platform::x11
