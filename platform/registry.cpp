@@ -188,13 +188,12 @@ Load current(const fs::path& file, Cached*& entry) {
         entry = &found->second;
         return Load::Ok;
     }
-    if (cache.size() >= 8)
-        cache.clear();  // a store no longer used (tests switch configuration folders)
     Cached fresh;
     fresh.identity = Identity(st);
+    std::string damage;
     if (!S_ISREG(st.st_mode)) {
         fresh.damaged = true;
-        reportDamage(file, "not a plain file");
+        damage = "not a plain file";
     } else {
         const int fd =
             open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
@@ -209,13 +208,13 @@ Load current(const fs::path& file, Cached*& entry) {
         fresh.identity = Identity(st);
         if (st.st_size > kLargestStore || text.size() > static_cast<std::size_t>(kLargestStore)) {
             fresh.damaged = true;
-            reportDamage(file, "larger than 16 MiB");
+            damage = "larger than 16 MiB";
         } else {
             reg::Reading reading = reg::read(text);
             fresh.doc = std::move(reading.document);
             if (!reading.skippedLines.empty()) {
                 fresh.damaged = true;
-                reportDamage(file, lineList(reading.skippedLines) + " could not be read");
+                damage = lineList(reading.skippedLines) + " could not be read";
             }
         }
         // File times come from the same coarse clock: a time stamp older than its current
@@ -225,6 +224,12 @@ Load current(const fs::path& file, Cached*& entry) {
         fresh.recheck = st.st_mtim.tv_sec > now.tv_sec ||
                         (st.st_mtim.tv_sec == now.tv_sec && st.st_mtim.tv_nsec >= now.tv_nsec);
     }
+    // Said once per version of the file, however often it is read again.
+    const bool sameVersion = found != cache.end() && found->second.identity == fresh.identity;
+    if (!damage.empty() && !sameVersion)
+        reportDamage(file, damage);
+    if (found == cache.end() && cache.size() >= 8)
+        cache.clear();  // stores no longer used (tests switch configuration folders)
     entry = &(cache[file.string()] = std::move(fresh));
     return Load::Ok;
 }
