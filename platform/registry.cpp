@@ -1,11 +1,9 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/lock_file.h"
 #include "platform/registry_format.h"
 #include "platform/user_dirs.h"
 
@@ -76,14 +75,6 @@ Address address(int root, std::string_view path) {
         a.value = path.substr(lastSlash + 1);
     }
     return a;
-}
-
-// $XDG_CONFIG_HOME/lumora/registry; a relative XDG_CONFIG_HOME is ignored, as the XDG rules say.
-fs::path storeFolder() {
-    const std::string config = configHome();
-    if (config.empty())
-        return {};
-    return fs::path(config) / "lumora" / "registry";
 }
 
 fs::path storeFile(int root) {
@@ -311,52 +302,11 @@ bool keepAside(const fs::path& file) {
     return false;
 }
 
-// A name that must hold a regular file of ours: whatever else sits there (a FIFO, a link, a
-// device left by anyone) is removed unopened, so it is never waited on and never followed.
-// False for a folder, which is never removed.
-bool clearOddName(const fs::path& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
-        return true;
-    if (S_ISDIR(st.st_mode))
-        return false;
-    return unlink(path.c_str()) == 0 || errno == ENOENT;
-}
-
-// The advisory lock all our writers of one store take. The lock file is created without
-// following links; a name that is not a regular file is replaced. Waits at most a few seconds
-// for another writer, whose write takes milliseconds.
+// The advisory lock all our writers of one store take; another writer's write takes
+// milliseconds, so a lock kept for seconds means something is wrong and the write fails.
 class FileLock {
 public:
-    explicit FileLock(const fs::path& path) {
-        for (int attempt = 0; attempt < 10 && fd_ < 0; ++attempt) {
-            if (!clearOddName(path))
-                return;
-            const int fd =
-                open(path.c_str(),
-                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
-            if (fd < 0) {
-                if (errno == ELOOP || errno == ENXIO || errno == EEXIST)
-                    continue;  // replaced meanwhile: look again
-                return;
-            }
-            struct stat held, named;
-            if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) || !lockWithin(fd)) {
-                close(fd);
-                if (!S_ISREG(held.st_mode))
-                    continue;
-                return;
-            }
-            // The name may have been replaced between the open and the lock: a lock on a file
-            // no longer under that name keeps nobody out.
-            if (lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-                named.st_ino == held.st_ino) {
-                fd_ = fd;
-            } else {
-                close(fd);
-            }
-        }
-    }
+    explicit FileLock(const fs::path& path) : fd_(lockFile(path.string(), 5000)) {}
     ~FileLock() {
         if (fd_ >= 0)
             close(fd_);  // closing releases the lock
@@ -366,19 +316,7 @@ public:
     bool held() const { return fd_ >= 0; }
 
 private:
-    static bool lockWithin(int fd) {
-        int waitedMs = 0;
-        for (int pause = 1; flock(fd, LOCK_EX | LOCK_NB) != 0; pause = std::min(pause * 2, 50)) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                return false;
-            if (waitedMs >= 5000)
-                return false;
-            usleep(static_cast<useconds_t>(pause) * 1000);
-            waitedMs += pause;
-        }
-        return true;
-    }
-    int fd_ = -1;
+    int fd_;
 };
 
 // Creates the temporary file new, never through a link and never opening what another run
@@ -477,6 +415,14 @@ bool storeDword(int root, std::string_view path, std::uint32_t v) {
 }
 
 }  // namespace
+
+// $XDG_CONFIG_HOME/lumora/registry; a relative XDG_CONFIG_HOME is ignored, as the XDG rules say.
+std::string storeFolder() {
+    const std::string config = configHome();
+    if (config.empty())
+        return {};
+    return (fs::path(config) / "lumora" / "registry").string();
+}
 
 std::string readText(int root, std::string_view path, std::string_view defaultText) {
     const auto v = lookup(root, path);
