@@ -85,6 +85,10 @@ std::size_t utf8Length(std::string_view s, std::size_t i) {
 
 bool validUtf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
+        if (static_cast<unsigned char>(s[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         const std::size_t n = utf8Length(s, i);
         if (n == 0)
             return false;
@@ -139,16 +143,17 @@ std::optional<std::string> utf16ToUtf8(const std::uint8_t* p, std::size_t size) 
 // quote; nullopt when the closing quote is missing.
 std::optional<std::string> readQuoted(std::string_view s, std::string_view& rest) {
     std::string out;
+    std::size_t start = 1;
     for (std::size_t i = 1; i < s.size(); ++i) {
         const char c = s[i];
         if (c == '"') {
+            out.append(s.data() + start, i - start);
             rest = s.substr(i + 1);
             return out;
         }
         if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '"' || s[i + 1] == '\\')) {
-            out += s[++i];
-        } else {
-            out += c;
+            out.append(s.data() + start, i - start);
+            start = ++i;  // the escaped character starts the next run
         }
     }
     return std::nullopt;
@@ -212,20 +217,33 @@ std::string folded(std::string_view name) {
 
 void appendQuoted(std::string& out, std::string_view s) {
     out += '"';
-    for (char c : s) {
-        if (c == '"' || c == '\\')
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '"' || s[i] == '\\') {
+            out.append(s.data() + start, i - start);
             out += '\\';
-        out += c;
+            start = i;
+        }
     }
+    out.append(s.data() + start, s.size() - start);
     out += '"';
+}
+
+void appendHexByte(std::string& out, std::uint8_t b) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
 }
 
 bool fitsQuotedText(const Value& v) {
     if (v.type != kString || v.data.empty() || v.data.back() != 0)
         return false;
     const std::string_view text(reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1);
-    return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos &&
-           validUtf8(text);
+    for (char c : text) {
+        if (c == '\0' || c == '\r' || c == '\n')
+            return false;
+    }
+    return validUtf8(text);
 }
 
 }  // namespace
@@ -275,7 +293,7 @@ public:
     std::size_t key(std::string_view path) {
         auto [at, created] = live_.try_emplace(folded(path), keys_.size());
         if (created)
-            keys_.push_back({Key{std::string(path), {}, {}}, true, {}});
+            keys_.push_back({Key{std::string(path), {}, {}}, true, {}, 0});
         return at->second;
     }
     void removeTree(std::string_view path) {
@@ -308,13 +326,21 @@ public:
         if (at == k.key.valueIndex.end())
             return;
         k.valueAlive[at->second] = false;
+        ++k.deadValues;
         k.key.valueIndex.erase(at);
     }
     Document finish() {
         Document doc;
-        for (DraftKey& k : keys_) {
+        std::vector<std::size_t> position(keys_.size(), 0);
+        for (std::size_t d = 0; d < keys_.size(); ++d) {
+            DraftKey& k = keys_[d];
             if (!k.alive)
                 continue;
+            position[d] = doc.keys.size();
+            if (k.deadValues == 0) {
+                doc.keys.push_back(std::move(k.key));  // its index holds as it is
+                continue;
+            }
             Key key{std::move(k.key.path), {}, {}};
             for (std::size_t i = 0; i < k.key.values.size(); ++i) {
                 if (!k.valueAlive[i])
@@ -322,9 +348,11 @@ public:
                 key.valueIndex.emplace(folded(k.key.values[i].name), key.values.size());
                 key.values.push_back(std::move(k.key.values[i]));
             }
-            doc.keyIndex.emplace(folded(key.path), doc.keys.size());
             doc.keys.push_back(std::move(key));
         }
+        doc.keyIndex.reserve(live_.size());
+        for (auto& [name, d] : live_)
+            doc.keyIndex.emplace(name, position[d]);
         return doc;
     }
 
@@ -333,6 +361,7 @@ private:
         Key key;
         bool alive;
         std::vector<bool> valueAlive;
+        std::size_t deadValues = 0;
     };
     std::vector<DraftKey> keys_;
     std::map<std::string, std::size_t> live_;  // folded path -> live key
@@ -448,7 +477,8 @@ Reading read(std::string_view text) {
     const std::vector<Line> lines = splitLines(text);
     bool haveHeader = false;
     bool version5 = false;
-    std::optional<std::size_t> section;
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t section = kNone;
     bool sectionDeleted = false;  // inside a "[-...]" section: its values are ignored
 
     for (std::size_t li = 0; li < lines.size(); ++li) {
@@ -470,7 +500,7 @@ Reading read(std::string_view text) {
             continue;
         }
         if (line.front() == '[') {
-            section.reset();
+            section = kNone;
             sectionDeleted = false;
             std::string_view path = line.substr(1, line.size() - 2);
             const bool deletion = line.back() == ']' && path.starts_with('-');
@@ -509,14 +539,14 @@ Reading read(std::string_view text) {
             continue;
         }
         const ValueForm form = readValue(trimLeft(rest.substr(1)), lines, li, version5, value);
-        if (form == ValueForm::Unreadable || (!section && !sectionDeleted)) {
+        if (form == ValueForm::Unreadable || (section == kNone && !sectionDeleted)) {
             skip();
-        } else if (!section) {
+        } else if (section == kNone) {
             // a value of a deleted key
         } else if (form == ValueForm::Deletion) {
-            draft.remove(*section, value.name);
+            draft.remove(section, value.name);
         } else {
-            draft.set(*section, std::move(value));
+            draft.set(section, std::move(value));
         }
     }
     // Without a header every line was blank or a comment: an empty document.
@@ -532,7 +562,15 @@ std::optional<Document> parse(std::string_view text) {
 }
 
 std::string format(const Document& doc) {
-    std::string out(kHeader4);
+    std::size_t estimate = kHeader4.size() + 2;
+    for (const auto& key : doc.keys) {
+        estimate += key.path.size() + 4;
+        for (const auto& v : key.values)
+            estimate += v.name.size() + v.data.size() * 3 + 16;
+    }
+    std::string out;
+    out.reserve(estimate + estimate / 16);
+    out += kHeader4;
     out += "\n\n";
     char buf[32];
     for (const auto& key : doc.keys) {
@@ -553,8 +591,9 @@ std::string format(const Document& doc) {
             } else if (v.type == kDword && v.data.size() == 4) {
                 const std::uint32_t n = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
                                         (static_cast<std::uint32_t>(v.data[3]) << 24);
-                std::snprintf(buf, sizeof buf, "dword:%08x", n);
-                out += buf;
+                out += "dword:";
+                for (int shift = 24; shift >= 0; shift -= 8)
+                    appendHexByte(out, static_cast<std::uint8_t>(n >> shift));
             } else {
                 if (v.type == kBinary) {
                     out += "hex:";
@@ -565,8 +604,7 @@ std::string format(const Document& doc) {
                 // Lines of at most about 80 columns, continued with a trailing backslash.
                 std::size_t column = out.size() - lineStart;
                 for (std::size_t i = 0; i < v.data.size(); ++i) {
-                    std::snprintf(buf, sizeof buf, "%02x", v.data[i]);
-                    out += buf;
+                    appendHexByte(out, v.data[i]);
                     column += 2;
                     if (i + 1 < v.data.size()) {
                         out += ',';
