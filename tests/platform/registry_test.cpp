@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -343,6 +344,20 @@ TEST(Registry, WritesThatCannotBeStoredReportFalse) {
     fs::create_directories(home.registryFile("HKEY_USERS"));
     EXPECT_FALSE(writeNumber(5, "a\\b", 1));
     EXPECT_TRUE(fs::is_directory(home.registryFile("HKEY_USERS")));
+
+    // A store on a read-only mount (root only; CI runs as root): the write says it failed.
+    const fs::path mounted = home.path() / "ro";
+    fs::create_directories(mounted);
+    if (geteuid() != 0 || mount("tmpfs", mounted.c_str(), "tmpfs", 0, "size=1m") != 0)
+        return;
+    {
+        test::ScopedEnv config("XDG_CONFIG_HOME", mounted.string());
+        ASSERT_TRUE(writeNumber(kHKLM, at("N"), 7));
+        ASSERT_EQ(mount(nullptr, mounted.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        EXPECT_FALSE(writeNumber(kHKLM, at("N"), 8));
+        EXPECT_EQ(readNumber(kHKLM, at("N")), 7);
+    }
+    umount(mounted.c_str());
 }
 
 // Runs `body` in a child process: true when it returned true within `seconds`. A store that
