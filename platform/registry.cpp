@@ -93,7 +93,7 @@ struct Identity {
     off_t size = 0;
     timespec modified{};
     timespec changed{};
-    mode_t mode = 0;  // permission bits, kept by a rewrite
+    mode_t mode = 0;  // permission bits of a regular file, kept by a rewrite
 
     Identity() = default;
     explicit Identity(const struct stat& st)
@@ -102,7 +102,7 @@ struct Identity {
           size(st.st_size),
           modified(st.st_mtim),
           changed(st.st_ctim),
-          mode(st.st_mode & 07777) {}
+          mode(S_ISREG(st.st_mode) ? st.st_mode & 07777 : 0) {}
     bool operator==(const Identity& o) const {
         return device == o.device && inode == o.inode && size == o.size &&
                modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
@@ -127,11 +127,12 @@ std::map<std::string, Cached> cache;  // by file path; guarded by cacheMutex
 
 enum class Load { Ok, Missing, Failed };
 
-void reportDamage(const fs::path& file, const std::string& what) {
+void reportDamage(const fs::path& file, const std::string& what, bool othersUsed) {
     std::fprintf(stderr,
-                 "lumora: %s: %s; the other values are used, and the file is kept aside as "
-                 "%s.corrupt when the store is next written\n",
-                 file.c_str(), what.c_str(), file.filename().c_str());
+                 "lumora: %s: %s; %s, and the file is kept aside under a .corrupt name at the "
+                 "next write\n",
+                 file.c_str(), what.c_str(),
+                 othersUsed ? "the other values are used" : "it reads as empty");
 }
 
 std::string lineList(const std::vector<std::size_t>& lines) {
@@ -218,7 +219,7 @@ Load current(const fs::path& file, Cached*& entry) {
     // Said once per version of the file, however often it is read again.
     const bool sameVersion = found != cache.end() && found->second.identity == fresh.identity;
     if (!damage.empty() && !sameVersion)
-        reportDamage(file, damage);
+        reportDamage(file, damage, !fresh.doc.keys.empty());
     if (found == cache.end() && cache.size() >= 8)
         cache.clear();  // stores no longer used (tests switch configuration folders)
     entry = &(cache[file.string()] = std::move(fresh));
@@ -369,7 +370,7 @@ bool store(int root, std::string_view path, std::uint32_t type, std::vector<std:
     // The cached document takes the change now; any failure below drops it from the cache.
     entry->doc.set(a.key, reg::Value{std::move(a.value), type, std::move(data)});
     const std::string out = reg::format(entry->doc);
-    const mode_t mode = existed && !entry->damaged ? entry->identity.mode : 0;
+    const mode_t mode = existed ? entry->identity.mode : 0;
 
     fs::path temp = file;
     temp += ".tmp";
