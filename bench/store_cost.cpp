@@ -50,15 +50,14 @@ std::size_t writeStore(const std::string& file, std::size_t bytes) {
     }
     std::size_t values = settings::optionTable().size();
     std::string text = reg::format(doc);
-    for (std::size_t k = 0; text.size() < bytes; ++k) {
-        const std::string filler = "HKEY_LOCAL_MACHINE\\software\\Filler\\Key" + std::to_string(k);
-        for (int v = 0; v < 100; ++v, ++values) {
-            const std::string data = "some stored text number " + std::to_string(v);
-            doc.set(filler,
-                    {"Value" + std::to_string(v), reg::kString,
-                     std::vector<std::uint8_t>(data.c_str(), data.c_str() + data.size() + 1)});
-        }
-        if (k % 50 == 49)
+    // All in one key, the case where a reader that scans a key's values for each one it adds
+    // costs the most.
+    const std::string filler = "HKEY_LOCAL_MACHINE\\software\\Filler";
+    for (std::size_t v = 0; text.size() < bytes; ++v, ++values) {
+        const std::string data = "some stored text number " + std::to_string(v);
+        doc.set(filler, {"Value" + std::to_string(v), reg::kString,
+                         std::vector<std::uint8_t>(data.c_str(), data.c_str() + data.size() + 1)});
+        if (v % 1000 == 999)
             text = reg::format(doc);
     }
     text = reg::format(doc);
