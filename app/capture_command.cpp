@@ -11,6 +11,7 @@
 #include "capture/capture_and_save.h"
 #include "capture/loss_report.h"
 #include "platform/files.h"
+#include "platform/instance_lock.h"
 #include "platform/keys.h"
 #include "platform/sound.h"
 #include "settings/capture_settings.h"
@@ -68,13 +69,24 @@ int captureHere(CaptureTarget target) {
 }  // namespace
 
 bool instanceRunning() {
-    // Only an older process of this name counts. A younger one is either a command that will
-    // wait for this one, or a program start whose own guard sees this process and gives way;
-    // so two commands started together never wait for each other.
+    switch (platform::takeInstanceLock()) {
+        case platform::InstanceLock::Held:
+            // Ours now, until this process ends: no instance runs on this store, and none can
+            // start and take numbers while the command captures. A second command started
+            // at the same moment waits for it and then captures in turn.
+            return false;
+        case platform::InstanceLock::HeldByAnother:
+            return true;
+        case platform::InstanceLock::Unavailable:
+            break;
+    }
+    // Nowhere to keep the lock: live processes of this user under this name stand in for it.
     const std::string own = platform::programFileName();
-    const auto self = QCoreApplication::applicationPid();
+    const auto self = static_cast<std::int64_t>(QCoreApplication::applicationPid());
+    const std::uint32_t user = platform::currentUserId();
     for (const platform::ProcessRecord& p : platform::listProcesses()) {
-        if (!own.empty() && p.executableName == own && p.processId < self)
+        if (!own.empty() && !p.zombie && p.userId == user && p.executableName == own &&
+            static_cast<std::int64_t>(p.processId) != self)
             return true;
     }
     return false;

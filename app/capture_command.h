@@ -5,9 +5,9 @@
 
 namespace lumora::app {
 
-// Whether an instance of the program is running beside this process, so the command must ask
-// it. The one place that decides it, so the way instances are recognised can change without
-// the command.
+// Whether an instance of the program runs on this user's settings store, so the command must
+// ask it. When none does, this process takes the instance lock, so that nothing else takes
+// numbers while it captures.
 bool instanceRunning();
 
 // Runs the command and returns the exit code: 0 with the saved file's path on standard

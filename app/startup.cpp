@@ -18,6 +18,7 @@
 #include "assets/assets.h"
 #include "capture/capture_and_save.h"
 #include "capture/trigger.h"
+#include "platform/instance_lock.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
 #include "settings/capture_settings.h"
@@ -59,19 +60,27 @@ void removeTrayIcon() {
 }  // namespace
 
 bool anotherInstanceRunning(std::span<const platform::ProcessRecord> processes,
-                            std::string_view ownName) {
+                            std::string_view ownName, std::uint32_t ownUser) {
     if (ownName.empty())
         return false;
     int count = 0;
     for (const platform::ProcessRecord& p : processes) {
-        if (p.executableName == ownName && ++count >= 2)
+        if (!p.zombie && p.userId == ownUser && p.executableName == ownName && ++count >= 2)
             return true;
     }
     return false;
 }
 
+bool anotherInstanceRunning() {
+    if (anotherInstanceRunning(platform::listProcesses(), platform::programFileName(),
+                               platform::currentUserId()))
+        return true;
+    // Without a place for the lock nobody can tell: the program runs, as without /proc.
+    return platform::takeInstanceLock() == platform::InstanceLock::HeldByAnother;
+}
+
 void onMainWindowCreated(const ui::EventArgs&) {
-    if (anotherInstanceRunning(platform::listProcesses(), platform::programFileName())) {
+    if (anotherInstanceRunning()) {
         // Only the box belongs on the screen: this instance's window never gets used.
         ui::setWindowVisible(ui::kMainWindow, false);
         // The box waits with events processed, and the key timer already runs: a key pressed

@@ -1,6 +1,7 @@
 #pragma once
 // The life of the process: entry, the start-up sequence in MainWindow's created event, the
 // single-instance guard, the end of the program and the counter kept at shut-down.
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -28,9 +29,15 @@ void endProgram(int code = 0);
 // Whether endProgram has been called (start-up stops early when it has).
 bool programEnding();
 
-// True as soon as a second process carries exactly this executable file name (byte for byte,
-// letter case significant); this process is one of them. An unknown own name finds nothing.
+// True as soon as a second live process of `ownUser` carries exactly this executable file name
+// (byte for byte, letter case significant); this process is one of them. Other users'
+// processes and zombies do not count. An unknown own name finds nothing.
 bool anotherInstanceRunning(std::span<const platform::ProcessRecord> processes,
-                            std::string_view ownName);
+                            std::string_view ownName, std::uint32_t ownUser);
+// The guard's whole check: another instance under this file name (above), or another
+// instance of this user on the same settings store under any name (its lock). Takes that lock
+// when it is free and keeps it until the process ends, so an instance that asked and went on
+// keeps the next one out. Shows nothing.
+bool anotherInstanceRunning();
 
 }  // namespace lumora::app

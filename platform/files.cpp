@@ -173,6 +173,7 @@ bool parseStat(const std::string& stat, ProcessRecord& record, std::string& comm
     }
     if (fields.size() < 18)
         return false;
+    record.zombie = fields[0] == "Z" || fields[0] == "X";
     const auto number = [](std::string_view s, auto& out) {
         return std::from_chars(s.data(), s.data() + s.size(), out).ec == std::errc();
     };
@@ -252,7 +253,7 @@ std::vector<ProcessRecord> listProcesses() {
 
     std::vector<ProcessRecord> records;
     records.reserve(pids.size());
-    std::string stat, cmdline, comm;
+    std::string stat, cmdline, comm, status;
     for (const std::uint32_t pid : pids) {
         const std::string dir = "/proc/" + std::to_string(pid);
         ProcessRecord record;
@@ -268,9 +269,22 @@ std::vector<ProcessRecord> listProcesses() {
         }
         if (record.executableName.empty())
             record.executableName = comm;
+        if (readSmallFile(dir + "/status", status)) {
+            // "Uid:\treal\teffective\tsaved\tfilesystem"
+            if (const std::size_t at = status.find("\nUid:"); at != std::string::npos) {
+                const char* p = status.c_str() + at + 5;
+                while (*p == '\t' || *p == ' ')
+                    ++p;
+                std::from_chars(p, status.c_str() + status.size(), record.userId);
+            }
+        }
         records.push_back(std::move(record));
     }
     return records;
+}
+
+std::uint32_t currentUserId() {
+    return getuid();
 }
 
 }  // namespace lumora::platform

@@ -29,10 +29,14 @@ struct ProcessRecord {
     std::uint32_t parentProcessId = 0;
     std::int32_t basePriority = 0;  // the kernel's priority: 20 + nice for ordinary processes
     std::uint32_t threadCount = 0;
+    std::uint32_t userId = 0;  // the real user
+    bool zombie = false;       // ended, waiting for its parent: no longer running
 };
 
-// One record per running process in ascending pid order; empty when /proc cannot be read.
+// One record per process in ascending pid order; empty when /proc cannot be read.
 std::vector<ProcessRecord> listProcesses();
+// The real user of this process.
+std::uint32_t currentUserId();
 
 namespace detail {
 // defaultCaptureFolder with its inputs given: the program's directory, the home folder and the

@@ -219,6 +219,16 @@ void setUpErrors(ErrorManager& errors) {
     errors.base.output_message = silentMessage;
 }
 
+// Bounds of a JPEG source, checked from its header: a side of 32768 pixels, 512 MiB decoded.
+constexpr JDIMENSION kLargestDecodedSide = 32768;
+constexpr std::uint64_t kLargestDecodedBytes = 512ull << 20;
+constexpr int kMostScans = 1000;
+
+void stopAfterManyScans(j_common_ptr info) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMostScans)
+        jumpOnError(info);
+}
+
 // Decodes into picture.storage (owned by the caller's object, so a jump out of libjpeg leaks
 // nothing). Only C objects of this frame are touched between setjmp and a possible longjmp.
 Decoded decodeJpegInto(const std::uint8_t* data, std::size_t size, BgrRows& picture) {
@@ -233,6 +243,17 @@ Decoded decodeJpegInto(const std::uint8_t* data, std::size_t size, BgrRows& pict
     }
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
+    // A few hundred bytes may claim gigapixels: refused before anything is allocated.
+    if (info.image_width > kLargestDecodedSide || info.image_height > kLargestDecodedSide ||
+        std::uint64_t{info.image_width} * info.image_height * 3 > kLargestDecodedBytes) {
+        jpeg_destroy_decompress(&info);
+        return Decoded::Refused;
+    }
+    // Each scan of a progressive file is a pass over the whole picture; a small file can
+    // hold thousands of them.
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = stopAfterManyScans;
+    info.progress = &progress;
     info.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&info);
     const std::size_t stride = static_cast<std::size_t>(info.output_width) * 3;
@@ -258,7 +279,7 @@ Decoded decodeJpegInto(const std::uint8_t* data, std::size_t size, BgrRows& pict
 // JPEG input is accepted too (re-encoded with the requested options), so a file that already
 // is a JPEG is not reported as undecodable.
 Decoded decodeJpeg(int fd, std::uint64_t fileSize, BgrRows& picture) {
-    if (fileSize > (1ull << 31))
+    if (fileSize > kLargestDecodedBytes)
         return Decoded::Refused;
     std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[fileSize]);
     if (!data || !readExactly(fd, data.get(), fileSize, 0))

@@ -26,4 +26,7 @@ bool writeNumber(int root, std::string_view path, bool value) = delete;
 // Stores REG_SZ.
 bool writeText(int root, std::string_view path, std::string_view text);
 
+// The folder that holds the store's files; empty when no configuration folder is known.
+std::string storeFolder();
+
 }  // namespace lumora::platform

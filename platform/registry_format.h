@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace lumora::platform::reg {
@@ -25,11 +26,15 @@ struct Value {
 struct Key {
     std::string path;  // full path including the root key, e.g. "HKEY_LOCAL_MACHINE\software"
     std::vector<Value> values;
+    // Position in `values` by the name folded to lower case; kept by Document.
+    std::unordered_map<std::string, std::size_t> valueIndex;
 };
 
 // Keys in the order they first appeared; names compare case-insensitively (ASCII letters).
+// Read `keys` freely, change the document only through set(): lookups go through an index.
 struct Document {
     std::vector<Key> keys;
+    std::unordered_map<std::string, std::size_t> keyIndex;  // folded path -> position in keys
 
     const Value* find(std::string_view keyPath, std::string_view valueName) const;
     // Creates the key at the end and the value at the end of its key when missing.
@@ -38,7 +43,15 @@ struct Document {
 
 bool sameName(std::string_view a, std::string_view b);
 
-// nullopt when the text is not a registry file or is cut short (see the .cpp for what counts).
+// A file read line by line: every line that can be read safely counts, the others are
+// skipped and named here (1-based), so one damaged line costs one value, not the whole store.
+struct Reading {
+    Document document;
+    std::vector<std::size_t> skippedLines;
+};
+Reading read(std::string_view fileText);
+
+// The same, all or nothing: nullopt when any line was skipped (see the .cpp for what counts).
 // Empty text (or only white space) is an empty document.
 std::optional<Document> parse(std::string_view fileText);
 // REGEDIT4 form; parse(format(d)) gives d back exactly.

@@ -1,6 +1,12 @@
 # Sourced by scripts: configures and builds one flavour of the tree.
-#   lumora_build release|asan|package
+#   lumora_build release|asan|package       configures when needed and builds everything
+#   lumora_configure release|asan|package   only configures (then build single targets)
 lumora_build() {
+    lumora_configure "$1" || return 1
+    cmake --build "$LUMORA_BUILD_DIR"
+}
+
+lumora_configure() {
     local flavour="$1" root
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
     local dir="$root/build/$flavour"
@@ -24,6 +30,5 @@ lumora_build() {
     if [ ! -f "$dir/build.ninja" ]; then
         cmake "${args[@]}" >/dev/null
     fi
-    cmake --build "$dir"
     LUMORA_BUILD_DIR="$dir"
 }

@@ -179,6 +179,30 @@ TEST_F(Program, ASecondInstanceSaysSoAndEndsWithZeroWhileTheFirstRunsOn) {
     EXPECT_EQ(shutdownN(), 2);
 }
 
+TEST_F(Program, ACopyUnderAnotherNameOnTheSameStoreSaysSoToo) {
+    ASSERT_TRUE(platform::writeNumber(4, "software\\Velmora\\Krel-V1.10\\logo", std::int32_t{0}));
+    auto first = program.start();
+    ASSERT_FALSE(mainWindow(first->processId()).empty());
+
+    ProgramCopy renamed;
+    auto second = renamed.start();
+    std::vector<std::string> box;
+    ASSERT_TRUE(
+        waitUntil([&] { return !(box = windowsOf(second->processId(), "您好！")).empty(); }));
+    pressOn(box.front(), "Return");
+    ASSERT_TRUE(second->waitForFinished(20000));
+    EXPECT_EQ(second->exitCode(), 0);
+
+    // Another store is another user's setting: its own instance runs.
+    ScopedConfigHome otherStore;
+    ASSERT_TRUE(platform::writeNumber(4, "software\\Velmora\\Krel-V1.10\\logo", std::int32_t{0}));
+    auto third = renamed.start();
+    EXPECT_FALSE(mainWindow(third->processId()).empty());
+    third->kill();
+    third->waitForFinished(20000);
+    EXPECT_EQ(closeWithEscape(*first), 0);
+}
+
 TEST_F(Program, TheLogoShowsByDefaultAndACaptureDuringItLandsInTheCaptureFolder) {
     auto process = program.start();
     ASSERT_TRUE(waitUntil([&] { return hasLogoWindow(process->processId()); }));

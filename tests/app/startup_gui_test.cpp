@@ -1,9 +1,15 @@
 // The single-instance rule and the start-up and destroy handlers of MainWindow, run through
 // the window runtime as the program runs them.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "app/startup.h"
@@ -19,31 +25,83 @@
 namespace lumora::app {
 namespace {
 
+namespace fs = std::filesystem;
+
+const std::uint32_t kMe = platform::currentUserId();
+
 std::vector<platform::ProcessRecord> processes(std::initializer_list<const char*> names) {
     std::vector<platform::ProcessRecord> list;
     std::uint32_t pid = 1;
-    for (const char* name : names)
+    for (const char* name : names) {
         list.push_back({pid++, name});
+        list.back().userId = kMe;
+    }
     return list;
 }
 
 TEST(SingleInstance, CountsExactNamesAndStopsAtTheSecond) {
-    EXPECT_FALSE(anotherInstanceRunning(processes({"init", "lumora", "bash"}), "lumora"));
-    EXPECT_TRUE(anotherInstanceRunning(processes({"lumora", "bash", "lumora"}), "lumora"));
-    // Byte for byte, letter case significant: a renamed copy runs beside the first.
-    EXPECT_FALSE(anotherInstanceRunning(processes({"Lumora", "lumora", "lumora2"}), "lumora"));
-    EXPECT_FALSE(anotherInstanceRunning(processes({"lumora ", "lumora"}), "lumora"));
-    EXPECT_TRUE(anotherInstanceRunning(processes({"截图", "截图"}), "截图"));
+    EXPECT_FALSE(anotherInstanceRunning(processes({"init", "lumora", "bash"}), "lumora", kMe));
+    EXPECT_TRUE(anotherInstanceRunning(processes({"lumora", "bash", "lumora"}), "lumora", kMe));
+    // Byte for byte, letter case significant: a renamed copy is not counted here (the store's
+    // lock keeps it out).
+    EXPECT_FALSE(anotherInstanceRunning(processes({"Lumora", "lumora", "lumora2"}), "lumora", kMe));
+    EXPECT_FALSE(anotherInstanceRunning(processes({"lumora ", "lumora"}), "lumora", kMe));
+    EXPECT_TRUE(anotherInstanceRunning(processes({"截图", "截图"}), "截图", kMe));
     // No snapshot: nothing counted, the program runs.
-    EXPECT_FALSE(anotherInstanceRunning({}, "lumora"));
+    EXPECT_FALSE(anotherInstanceRunning({}, "lumora", kMe));
     // Without a name of its own the guard cannot tell; unnamed processes must not stop it.
-    EXPECT_FALSE(anotherInstanceRunning(processes({"", "", ""}), ""));
+    EXPECT_FALSE(anotherInstanceRunning(processes({"", "", ""}), "", kMe));
+}
+
+// Processes under a name of the test's own: a zombie, another user's and a live one of this
+// user are one instance; a second live one of this user makes two.
+TEST(SingleInstance, CountsOnlyLiveProcessesOfTheSameUser) {
+    test::TempDir dir;
+    fs::permissions(dir.path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const std::string name = "lumora-si" + std::to_string(getpid() % 10000);
+    const fs::path copy = dir.path() / name;
+    fs::copy_file("/bin/sleep", copy);
+    const auto spawn = [&](std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        EXPECT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+        return pid;
+    };
+    const auto count = [&] {
+        int n = 0;
+        for (const auto& p : platform::listProcesses())
+            n += p.executableName == name;
+        return n;
+    };
+    const pid_t zombie = spawn({copy.string(), "0"});
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (const auto& p : platform::listProcesses())
+            if (p.processId == std::uint32_t(zombie))
+                return p.zombie;
+        return false;
+    }));
+    const pid_t other = spawn({"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+                               "--clear-groups", copy.string(), "30"});
+    const pid_t mine = spawn({copy.string(), "30"});
+    ASSERT_TRUE(test::waitUntil([&] { return count() == 3; }));
+    EXPECT_FALSE(anotherInstanceRunning(platform::listProcesses(), name, kMe));
+    const pid_t second = spawn({copy.string(), "30"});
+    ASSERT_TRUE(test::waitUntil([&] { return count() == 4; }));
+    EXPECT_TRUE(anotherInstanceRunning(platform::listProcesses(), name, kMe));
+    for (pid_t pid : {zombie, other, mine, second}) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
 }
 
 TEST(SingleInstance, ThisTestProcessIsAloneUnderItsName) {
     const auto own = platform::programFileName();
     ASSERT_FALSE(own.empty());
-    EXPECT_FALSE(anotherInstanceRunning(platform::listProcesses(), own));
+    EXPECT_FALSE(anotherInstanceRunning(platform::listProcesses(), own, kMe));
 }
 
 const ui::Binding kTable[] = {

@@ -295,6 +295,24 @@ TEST_F(ImageEncodingTest, PictureTooLargeForJpegGivesMinusFourWithoutAFile) {
     EXPECT_FALSE(fs::exists(jpg));
 }
 
+TEST_F(ImageEncodingTest, AJpegClaimingGigapixelsIsRefusedBeforeItIsDecoded) {
+    const std::string small = file("small.jpg").string();
+    ASSERT_EQ(convertBmpToJpg(bmpWith(makeBmp(16, 16)), small, false, 75), kConvertOk);
+    Bytes bomb = readFile(small);
+    std::size_t sof = 2;
+    while (sof + 9 < bomb.size() && !(bomb[sof] == 0xFF && bomb[sof + 1] == 0xC0))
+        ++sof;
+    ASSERT_LT(sof + 9, bomb.size());
+    // 8699 rows of 65284 pixels: 1.7 GB decoded from a file of a few hundred bytes.
+    bomb[sof + 5] = 8699 >> 8;
+    bomb[sof + 6] = 8699 & 0xFF;
+    bomb[sof + 7] = 65284 >> 8;
+    bomb[sof + 8] = 65284 & 0xFF;
+    const std::string jpg = file("bomb-out.jpg").string();
+    EXPECT_EQ(convertBmpToJpg(bmpWith(bomb, "bomb.jpg"), jpg, false, 75), kConvertUndecodable);
+    EXPECT_FALSE(fs::exists(jpg));
+}
+
 // ---- convertBmpToJpg: the JPEG --------------------------------------------------------------
 
 TEST_F(ImageEncodingTest, CaptureSettingsGiveBaselineJfifWithOptimisedTables) {

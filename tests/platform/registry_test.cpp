@@ -1,12 +1,17 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <limits>
 
 #include "platform/registry_format.h"
@@ -339,6 +344,114 @@ TEST(Registry, WritesThatCannotBeStoredReportFalse) {
     fs::create_directories(home.registryFile("HKEY_USERS"));
     EXPECT_FALSE(writeNumber(5, "a\\b", 1));
     EXPECT_TRUE(fs::is_directory(home.registryFile("HKEY_USERS")));
+
+    // A store on a read-only mount (root only; CI runs as root): the write says it failed.
+    const fs::path mounted = home.path() / "ro";
+    fs::create_directories(mounted);
+    if (geteuid() != 0 || mount("tmpfs", mounted.c_str(), "tmpfs", 0, "size=1m") != 0)
+        return;
+    {
+        test::ScopedEnv config("XDG_CONFIG_HOME", mounted.string());
+        ASSERT_TRUE(writeNumber(kHKLM, at("N"), 7));
+        ASSERT_EQ(mount(nullptr, mounted.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        EXPECT_FALSE(writeNumber(kHKLM, at("N"), 8));
+        EXPECT_EQ(readNumber(kHKLM, at("N")), 7);
+    }
+    umount(mounted.c_str());
+}
+
+// Runs `body` in a child process: true when it returned true within `seconds`. A store that
+// blocks would otherwise hold the test for good.
+bool inChildWithin(int seconds, const std::function<bool()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(body() ? 0 : 1);
+    for (int waited = 0; waited < seconds * 50; ++waited) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        usleep(20000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return false;
+}
+
+TEST(Registry, OddThingsAtItsNamesAreNeverWaitedOnNorFollowed) {
+    ScopedConfigHome home;
+    test::TempDir elsewhere;
+    const fs::path file = home.registryFile("HKEY_LOCAL_MACHINE");
+    const std::string path = file.string();
+    fs::create_directories(file.parent_path());
+    const auto kind = [](const std::string& p) { return fs::symlink_status(p).type(); };
+
+    // A FIFO at the store's name reads as empty; the first write keeps it aside.
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    EXPECT_TRUE(inChildWithin(
+        10, [] { return readNumber(kHKLM, at("N"), 7) == 7 && writeNumber(kHKLM, at("N"), 1); }));
+    EXPECT_EQ(kind(path), fs::file_type::regular);
+    EXPECT_EQ(kind(path + ".corrupt"), fs::file_type::fifo);
+
+    // Left at the temporary and lock names: a FIFO, and a link to somewhere else.
+    ASSERT_EQ(mkfifo((path + ".tmp").c_str(), 0600), 0);
+    fs::remove(path + ".lock");
+    fs::create_symlink(elsewhere.path() / "victim", path + ".lock");
+    EXPECT_TRUE(inChildWithin(10, [] { return writeNumber(kHKLM, at("N"), 2); }));
+    EXPECT_FALSE(fs::exists(elsewhere.path() / "victim"));
+    EXPECT_EQ(kind(path + ".lock"), fs::file_type::regular);
+    EXPECT_EQ(readNumber(kHKLM, at("N")), 2);
+
+    // A link to an endless device is never opened.
+    fs::remove(file);
+    fs::create_symlink("/dev/zero", file);
+    EXPECT_TRUE(inChildWithin(
+        10, [] { return readNumber(kHKLM, at("N"), 7) == 7 && writeNumber(kHKLM, at("N"), 3); }));
+    EXPECT_EQ(kind(path + ".corrupt.1"), fs::file_type::symlink);
+
+    // Larger than any store: read as empty, kept aside whole.
+    writeTextFile(file,
+                  "REGEDIT4\n[HKEY_LOCAL_MACHINE\\software\\Velmora\\Krel-V1.10]\n"
+                  "\"N\"=dword:00000005\n");
+    fs::resize_file(file, 17 << 20);
+    EXPECT_TRUE(inChildWithin(
+        10, [] { return readNumber(kHKLM, at("N"), 7) == 7 && writeNumber(kHKLM, at("N"), 4); }));
+    EXPECT_EQ(fs::file_size(path + ".corrupt.2"), 17u << 20);
+    EXPECT_EQ(readNumber(kHKLM, at("N")), 4);
+}
+
+TEST(Registry, AnUnreadableLineCostsItsValueAloneAndIsReportedOnce) {
+    ScopedConfigHome home;
+    const fs::path file = home.registryFile("HKEY_LOCAL_MACHINE");
+    fs::create_directories(file.parent_path());
+    const std::string original =
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\Velmora\\Krel-V1.10]\n"
+        "\"N\"=dword:00000029\n"
+        "\"yinxiao\"=dword:1ffffffff\n"  // line 5: too wide
+        "\"zidingyimingming\"=\"前缀\"\n"
+        "\"odd\"=hex(2):414\n"                // 7: three digits
+        "[HKEY_LOCAL_MACHINE\\software\\x\n"  // 8: its key, and so line 9, unknown
+        "\"lost\"=dword:00000001\n"
+        "[HKEY_LOCAL_MACHINE\\software\\Velmora\\Krel]\n"
+        "\"N\"=dword:0000002a\n"
+        "\"cut\"=hex:01,0";  // 12: may be cut short
+    writeTextFile(file, original);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(readNumber(kHKLM, at("N")), 41);
+    EXPECT_EQ(readNumber(kHKLM, at("yinxiao"), 1), 1);
+    EXPECT_EQ(readText(kHKLM, at("zidingyimingming")), "前缀");
+    EXPECT_EQ(readNumber(kHKLM, "software\\Velmora\\Krel\\N"), 42);
+    EXPECT_EQ(readNumber(kHKLM, "software\\x\\lost", -1), -1);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("lines 5, 7, 8, 9, 12 could not be read"), std::string::npos) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+
+    // The first write keeps the original aside and leaves a whole file with every value.
+    ASSERT_TRUE(writeNumber(kHKLM, at("N"), 42));
+    EXPECT_EQ(readTextFile(file.string() + ".corrupt"), original);
+    const auto doc = reg::parse(readTextFile(file));
+    ASSERT_TRUE(doc);
+    EXPECT_TRUE(doc->find("HKEY_LOCAL_MACHINE\\software\\Velmora\\Krel-V1.10", "zidingyimingming"));
+    EXPECT_EQ(readNumber(kHKLM, "software\\Velmora\\Krel\\N"), 42);
 }
 
 TEST(Registry, ConcurrentWritersLoseNothing) {
