@@ -1,0 +1,265 @@
+// The running program in a Wayland session (sway with XWayland and the desktop portals, started
+// by scripts/lib/wayland-test.sh): its pictures must be what the compositor shows, as grim
+// reads it, and a desktop without a screenshot portal must give reported failures, not files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRect>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "settings/settings_store.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace lumora::test;
+using namespace std::chrono_literals;
+using lumora::settings::Option;
+
+namespace {
+
+std::string programPath() {
+    const char* staged = std::getenv("LUMORA_EXECUTABLE");
+    return staged && *staged ? staged : LUMORA_EXECUTABLE;
+}
+
+// The frames (border and title bar) of the windows of process `pid` in sway's layout tree.
+std::vector<QRect> windowFrames(qint64 pid) {
+    std::string out;
+    if (runCommand("swaymsg -t get_tree", &out) != 0)
+        return {};
+    std::vector<QRect> frames;
+    auto rect = [](const QJsonValue& v) {
+        const QJsonObject r = v.toObject();
+        return QRect(r["x"].toInt(), r["y"].toInt(), r["width"].toInt(), r["height"].toInt());
+    };
+    std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
+        if (node["pid"].toInteger() == pid)
+            frames.push_back(
+                rect(node["rect"]).adjusted(0, -rect(node["deco_rect"]).height(), 0, 0));
+        for (const char* key : {"nodes", "floating_nodes"})
+            for (const QJsonValue& child : node[key].toArray())
+                walk(child.toObject());
+    };
+    walk(QJsonDocument::fromJson(QByteArray::fromStdString(out)).object());
+    return frames;
+}
+
+bool sway(const std::string& command) {
+    return runCommand("swaymsg '" + command + "' >/dev/null") == 0;
+}
+
+QImage grim(const std::string& arguments, const fs::path& file) {
+    if (runCommand("grim " + arguments + " " + file.string()) != 0)
+        return {};
+    return QImage(QString::fromStdString(file.string())).convertToFormat(QImage::Format_RGB32);
+}
+
+// Pixels that differ between two pictures of one size, outside the `skip` rectangles.
+long differingPixels(const QImage& a, const QImage& b, const std::vector<QRect>& skip = {}) {
+    if (a.size() != b.size())
+        return -1;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    long count = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            if ((p[col] & 0xFFFFFF) == (q[col] & 0xFFFFFF))
+                continue;
+            bool skipped = false;
+            for (const QRect& r : skip)
+                skipped = skipped || r.contains(col, row);
+            count += skipped ? 0 : 1;
+        }
+    }
+    return count;
+}
+
+// Plain files this user put straight into a folder since `since`: what a portal leaves behind
+// (XWayland's lock file aside).
+std::vector<std::string> newFilesOfOurs(const fs::path& folder, time_t since) {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        struct stat info {};
+        if (entry.path().filename().string().rfind(".X", 0) == 0)
+            continue;
+        if (lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == geteuid() && info.st_mtime >= since)
+            found.push_back(entry.path().string());
+    }
+    return found;
+}
+
+// One copy of the program in a folder of its own (its capture folder), with a private store.
+class Program {
+public:
+    Program() {
+        dir_ = fsDir_.path() / "app";
+        fs::create_directory(dir_);
+        fs::copy_file(programPath(), dir_ / "lumora");
+        store(Option::Logo, 0);
+        store(Option::Sound, 0);
+        store(Option::Naming, 0);
+    }
+    ~Program() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+        process_.waitForFinished(5000);
+    }
+    void store(Option option, std::int64_t value) {
+        ASSERT_TRUE(lumora::settings::writeNumber(option, value));
+    }
+    // Starts the program and waits for its main window in the compositor's tree.
+    bool start() {
+        process_.setProgram(QString::fromStdString((dir_ / "lumora").string()));
+        process_.setWorkingDirectory(QString::fromStdString(fsDir_.path().string()));
+        process_.setProcessChannelMode(QProcess::SeparateChannels);
+        process_.start();
+        return process_.waitForStarted(10000) &&
+               waitUntil([&] { return !windowFrames(process_.processId()).empty(); }, 30s);
+    }
+    qint64 pid() const { return process_.processId(); }
+    bool running() const { return process_.state() == QProcess::Running; }
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& name : listFolder(dir_))
+            if (name != "lumora")
+                names.push_back(name);
+        return names;
+    }
+    bool waitForFiles(std::size_t count) const {
+        return waitUntil([&] { return files().size() >= count; }, 30s);
+    }
+    QImage picture(std::size_t index) const {
+        return QImage(QString::fromStdString((dir_ / files().at(index)).string()));
+    }
+    std::string errors() {
+        QCoreApplication::processEvents();
+        stderr_ += process_.readAllStandardError().toStdString();
+        return stderr_;
+    }
+
+private:
+    ScopedConfigHome config_;
+    TempDir fsDir_;
+    fs::path dir_;
+    QProcess process_;
+    std::string stderr_;
+};
+
+// A window of another program, floating where the program's window does not cover it.
+class ForeignWindow {
+public:
+    ForeignWindow() {
+        process_.start("xmessage", {"-geometry", "420x160", "A window of another program"});
+        process_.waitForStarted(10000);
+    }
+    ~ForeignWindow() {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+    bool place() {
+        const std::string match = "[pid=" + std::to_string(process_.processId()) + "]";
+        return waitUntil([&] { return !windowFrames(process_.processId()).empty(); }, 10s) &&
+               sway(match + " floating enable, move position 120 140, focus");
+    }
+    QRect frame() const {
+        const auto frames = windowFrames(process_.processId());
+        return frames.size() == 1 ? frames[0] : QRect();
+    }
+
+private:
+    QProcess process_;
+};
+
+bool portalExpected() {
+    const char* portal = std::getenv("LUMORA_TEST_PORTAL");
+    return portal != nullptr && std::string(portal) == "1";
+}
+
+class WaylandCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("WAYLAND_DISPLAY") == nullptr || !portalExpected())
+            GTEST_SKIP() << "runs in the Wayland test desktop with a portal (scripts/test)";
+        started_ = time(nullptr);
+    }
+    time_t started_ = 0;
+};
+
+TEST_F(WaylandCapture, IntervalCapturesEqualTheCompositorsPicture) {
+    ForeignWindow foreign;
+    const fs::path pictures = fs::path(std::getenv("HOME")) / "Pictures";
+    TempDir scratch;
+    for (int mode : {1, 2}) {  // the whole screen, then the active window
+        SCOPED_TRACE(mode == 1 ? "screen" : "active window");
+        Program program;
+        program.store(Option::IntervalMode, mode);
+        program.store(Option::IntervalSeconds, 1);
+        program.store(Option::Engine, 0);
+        ASSERT_TRUE(program.start());
+        // The program's window (the one region that changes by itself) out of the way, and the
+        // focus on the other program.
+        ASSERT_TRUE(sway("[pid=" + std::to_string(program.pid()) + "] move position 1300 650"));
+        ASSERT_TRUE(foreign.place());
+        const std::size_t before = program.files().size();
+        // The second capture from now began after the windows were placed.
+        ASSERT_TRUE(program.waitForFiles(before + 2)) << program.errors();
+        const QImage captured = program.picture(before + 1);
+        ASSERT_FALSE(captured.isNull());
+        if (mode == 1) {
+            const QImage screen = grim("-o HEADLESS-1", scratch.path() / "screen.png");
+            ASSERT_FALSE(screen.isNull());
+            EXPECT_EQ(differingPixels(captured, screen, windowFrames(program.pid())), 0);
+        } else {
+            const QRect frame = foreign.frame();
+            ASSERT_FALSE(frame.isEmpty());
+            const QImage window =
+                grim("-g '" + std::to_string(frame.x()) + "," + std::to_string(frame.y()) + " " +
+                         std::to_string(frame.width()) + "x" + std::to_string(frame.height()) + "'",
+                     scratch.path() / "window.png");
+            EXPECT_EQ(captured.size(), frame.size());
+            EXPECT_EQ(differingPixels(captured, window), 0);
+        }
+    }
+    // The portal's file of every capture went once read.
+    EXPECT_EQ(newFilesOfOurs("/tmp", started_), std::vector<std::string>{});
+    EXPECT_EQ(listFolder(pictures), std::vector<std::string>{});
+}
+
+class WaylandNoPortal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("WAYLAND_DISPLAY") == nullptr || portalExpected())
+            GTEST_SKIP() << "runs in the Wayland test desktop without a portal (scripts/test)";
+    }
+};
+
+TEST_F(WaylandNoPortal, CapturesFailWithTheCauseAndWriteNothing) {
+    Program program;
+    program.store(Option::IntervalMode, 1);
+    program.store(Option::IntervalSeconds, 1);
+    program.store(Option::Engine, 1);
+    ASSERT_TRUE(program.start());
+    std::this_thread::sleep_for(4s);
+    EXPECT_TRUE(program.running());
+    EXPECT_EQ(program.files(), std::vector<std::string>{});
+    EXPECT_NE(program.errors().find("no screenshot portal"), std::string::npos) << program.errors();
+}
+
+}  // namespace
