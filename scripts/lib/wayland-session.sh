@@ -155,6 +155,12 @@ cat > "$XDG_CONFIG_HOME/sway.cfg" <<EOF
 output HEADLESS-1 resolution $WLS_SIZE position 0 0 bg #3465a4 solid_color
 xwayland force
 default_border normal
+# A bar with a tray (StatusNotifierItem), where the program's tray icon and messages go.
+bar {
+  id tray
+  position bottom
+  tray_output *
+}
 exec env > $WLS_DIR/sway.env
 EOF
 cat > "$XDG_CONFIG_HOME/xdg-desktop-portal-wlr/config" <<'EOF'

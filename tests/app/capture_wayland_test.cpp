@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRect>
 #include <chrono>
 #include <cstdlib>
@@ -115,11 +116,20 @@ public:
         store(Option::Sound, 0);
         store(Option::Naming, 0);
     }
-    ~Program() {
+    ~Program() { stop(); }
+    void stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
         process_.terminate();
         if (!process_.waitForFinished(5000))
             process_.kill();
         process_.waitForFinished(5000);
+    }
+    // The desktop the program believes it runs in.
+    void setDesktop(const QString& name) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CURRENT_DESKTOP", name);
+        process_.setProcessEnvironment(environment);
     }
     void store(Option option, std::int64_t value) {
         ASSERT_TRUE(lumora::settings::writeNumber(option, value));
@@ -276,6 +286,63 @@ TEST_F(WaylandCapture, DISABLED_CaptureCommandsGiveTheScreenAndTheFocusedWindow)
     ASSERT_EQ(runCommand(program.path() + " --capture window"), 0);
     ASSERT_TRUE(program.waitForFiles(2)) << program.errors();
     expectWindow(program.picture(1), foreign, scratch_);
+    expectNothingLeftBehind();
+}
+
+// The messages the program shows from its tray icon, as the desktop's notification service
+// receives them.
+class Notifications {
+public:
+    Notifications() {
+        monitor_.start("dbus-monitor", {"--session",
+                                        "type='method_call',interface='org.freedesktop."
+                                        "Notifications',member='Notify'"});
+        monitor_.waitForStarted(5000);
+        std::this_thread::sleep_for(300ms);  // until it listens
+    }
+    ~Notifications() {
+        monitor_.kill();
+        monitor_.waitForFinished(3000);
+    }
+    int count(const std::string& text) {
+        QCoreApplication::processEvents();
+        seen_ += monitor_.readAllStandardOutput().toStdString();
+        int n = 0;
+        for (auto at = seen_.find(text); at != std::string::npos; at = seen_.find(text, at + 1))
+            ++n;
+        return n;
+    }
+
+private:
+    QProcess monitor_;
+    std::string seen_;
+};
+
+// A desktop that lets no program capture the active window and offers no global shortcuts
+// (GNOME before 48): window captures show the screen, and both are said once.
+TEST_F(WaylandCapture, WithoutActiveWindowCapturesTheScreenAndSaysSoOnce) {
+    const std::string keysHint = "lumora --capture screen";
+    const std::string noWindow = "does not let programs capture the active window";
+    Notifications notifications;
+    Program program;
+    program.setDesktop("GNOME");
+    program.store(Option::IntervalMode, 2);
+    program.store(Option::IntervalSeconds, 1);
+    program.store(Option::Engine, 0);
+    ASSERT_TRUE(program.start());
+    ASSERT_TRUE(sway("[pid=" + std::to_string(program.pid()) + "] move position 1300 650"));
+    const std::size_t before = program.files().size();
+    ASSERT_TRUE(program.waitForFiles(before + 3)) << program.errors();
+    expectScreen(program.picture(before + 1), program, scratch_);
+    EXPECT_EQ(notifications.count(noWindow), 1);
+    EXPECT_EQ(notifications.count(keysHint), 1);
+
+    // The key hint is for the first start only.
+    program.stop();
+    program.store(Option::IntervalMode, 0);
+    ASSERT_TRUE(program.start());
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(notifications.count(keysHint), 1);
     expectNothingLeftBehind();
 }
 
