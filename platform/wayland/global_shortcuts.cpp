@@ -4,6 +4,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QPointer>
+#include <cstdio>
 
 #include "platform/keys.h"
 #include "platform/wayland/portal.h"
@@ -129,13 +131,18 @@ void GlobalShortcuts::start() {
         const QString sessionToken = newHandleToken(QStringLiteral("keysession"));
         PortalRequest::start(
             bus_, createShortcutSessionCall(token, sessionToken), token, kCallTimeoutMs,
-            [this](uint code, const QVariantMap& results, const QString& failure) {
-                session_ = code == 0 ? shortcutSessionOf(results) : QString();
-                if (session_.isEmpty()) {
-                    end(failure.isEmpty() ? QStringLiteral("no global shortcut session") : failure);
+            [self = QPointer<GlobalShortcuts>(this)](uint code, const QVariantMap& results,
+                                                     const QString& failure) {
+                if (!self)
+                    return;
+                GlobalShortcuts* const that = self;
+                that->session_ = code == 0 ? shortcutSessionOf(results) : QString();
+                if (that->session_.isEmpty()) {
+                    that->end(failure.isEmpty() ? QStringLiteral("no global shortcut session")
+                                                : failure);
                     return;
                 }
-                bind();
+                that->bind();
             });
     });
 }
@@ -145,13 +152,26 @@ void GlobalShortcuts::bind() {
                  QString::fromLatin1(kGlobalShortcutsInterface), QStringLiteral("Activated"), this,
                  SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
     const QString token = newHandleToken(QStringLiteral("bind"));
-    PortalRequest::start(bus_, bindShortcutsCall(session_, token), token, kBindTimeoutMs,
-                         [this](uint code, const QVariantMap&, const QString& failure) {
-                             if (code != 0)
-                                 end(failure.isEmpty()
-                                         ? QStringLiteral("the global shortcuts were refused")
-                                         : failure);
-                         });
+    PortalRequest::start(
+        bus_, bindShortcutsCall(session_, token), token, kBindTimeoutMs,
+        [self = QPointer<GlobalShortcuts>(this)](uint code, const QVariantMap& results,
+                                                 const QString& failure) {
+            if (!self)
+                return;
+            if (code != 0) {
+                self->end(failure.isEmpty() ? QStringLiteral("the global shortcuts were refused")
+                                            : failure);
+                return;
+            }
+            // The user may have chosen other keys in the desktop's dialog.
+            QStringList chosen;
+            for (const PortalShortcut& s : boundShortcutsOf(results)) {
+                chosen << s.id + QStringLiteral(" = ") +
+                              s.properties.value("trigger_description").toString();
+            }
+            std::fprintf(stderr, "lumora: capture keys: %s\n",
+                         chosen.join(QStringLiteral(", ")).toLocal8Bit().constData());
+        });
 }
 
 void GlobalShortcuts::onActivated(const QDBusObjectPath& session, const QString& id, qulonglong,

@@ -238,7 +238,10 @@ private:
         }
         switch (desktop_) {
             case Desktop::Kde:
-                captureActiveWindowWithKWin([this, finish](QImage picture, QString failure) {
+                captureActiveWindowWithKWin([this, finish, life = std::weak_ptr<int>(life_)](
+                                                QImage picture, QString failure) {
+                    if (life.expired())
+                        return;
                     if (!picture.isNull()) {
                         finish(picture, {});
                         return;
