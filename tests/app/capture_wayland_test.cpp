@@ -366,4 +366,76 @@ TEST_F(WaylandNoPortal, CapturesFailWithTheCauseAndWriteNothing) {
     EXPECT_NE(program.errors().find("no screenshot portal"), std::string::npos) << program.errors();
 }
 
+// A portal of the test's own (tests/support/fake_portal.py) with global shortcuts, and a
+// Screenshot that writes a new file per request or refuses, as GNOME's and KDE's can.
+class FakePortal {
+public:
+    FakePortal() {
+        process_.start("python3", {qEnvironmentVariable("LUMORA_FAKE_PORTAL"), "1920x1080"});
+        process_.waitForStarted(5000);
+    }
+    ~FakePortal() {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(3000))
+            process_.kill();
+        process_.waitForFinished(3000);
+    }
+    bool waitFor(const std::string& text) {
+        return waitUntil(
+            [&] {
+                output_ += process_.readAllStandardOutput().toStdString();
+                return output_.find(text) != std::string::npos;
+            },
+            20s);
+    }
+    void send(const std::string& command) {
+        process_.write((command + "\n").c_str());
+        process_.waitForBytesWritten(1000);
+    }
+    const std::string& output() const { return output_; }
+
+private:
+    QProcess process_;
+    std::string output_;
+};
+
+TEST_F(WaylandNoPortal, GlobalShortcutsCaptureAndThePortalsFilesGo) {
+    FakePortal portal;
+    ASSERT_TRUE(portal.waitFor("ready"));
+    Program program;
+    program.store(Option::Engine, 1);
+    ASSERT_TRUE(program.start());
+    ASSERT_TRUE(portal.waitFor("bound screen=Print window=Insert")) << portal.output();
+
+    portal.send("activate screen");
+    ASSERT_TRUE(program.waitForFiles(1)) << program.errors();
+    const QImage screen = program.picture(0);
+    EXPECT_EQ(screen.size(), QSize(1920, 1080));
+    const QRgb middle = screen.pixel(960, 540);  // JPEG: within a step or two
+    EXPECT_NEAR(qRed(middle), 0x30, 2);
+    EXPECT_NEAR(qGreen(middle), 0x80, 2);
+    EXPECT_NEAR(qBlue(middle), 0xc0, 2);
+
+    // The program's own window has the focus: the picture is cut to its frame.
+    portal.send("activate window");
+    ASSERT_TRUE(program.waitForFiles(2)) << program.errors();
+    const auto frames = windowFrames(program.pid());
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(program.picture(1).size(), frames[0].size());
+
+    // A refusal leaves no file.
+    portal.send("refuse");
+    portal.send("activate screen");
+    ASSERT_TRUE(portal.waitFor("refused"));
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(program.files().size(), 2u);
+    // Each picture the portal wrote for a request went once read.
+    for (const std::string& line : {std::string("-1.png"), std::string("-2.png")}) {
+        const auto at = portal.output().find(line);
+        ASSERT_NE(at, std::string::npos) << portal.output();
+        const auto start = portal.output().rfind("shot ", at) + 5;
+        EXPECT_FALSE(fs::exists(portal.output().substr(start, at + line.size() - start)));
+    }
+}
+
 }  // namespace
