@@ -8,6 +8,7 @@
 #include <QDBusConnection>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <algorithm>
 #include <chrono>
 
 namespace lumora::platform::wayland {
@@ -17,30 +18,43 @@ namespace {
 // A 1080p window is 8 MB; far more than an 8K screen holds is not a window picture.
 constexpr qint64 kMaxPictureBytes = qint64{7680} * 4320 * 4 * 2;
 
-// Reads until the writer closes its end; empty on failure or after `timeoutMs`.
-QByteArray readAll(int fd, qint64 limit, int timeoutMs) {
+// Reads `size` bytes; empty on failure, at an early end or after `timeoutMs`. The end of the
+// pipe cannot be awaited: QtDBus keeps the sent message, and with it a copy of the write end,
+// as long as the pending call lives.
+QByteArray readExactly(int fd, qint64 size, int timeoutMs) {
     QByteArray data;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     char buffer[65536];
-    for (;;) {
+    while (data.size() < size) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{fd, POLLIN, 0};
         if (left <= 0 || poll(&p, 1, static_cast<int>(left)) != 1)
             return {};
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<qint64>(size - data.size(), sizeof buffer));
+        const ssize_t n = read(fd, buffer, want);
         if (n == 0)
-            return data;
+            return {};
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
             return {};
         }
-        if (data.size() + n > limit)
-            return {};
         data.append(buffer, n);
     }
+    return data;
+}
+
+// The bytes the results announce; 0 when they announce nothing sensible.
+qint64 announcedSize(const QVariantMap& results) {
+    const qint64 stride = results.value(QStringLiteral("stride")).toLongLong();
+    const qint64 height = results.value(QStringLiteral("height")).toLongLong();
+    if (stride <= 0 || height <= 0 || stride > kMaxPictureBytes ||
+        stride * height > kMaxPictureBytes)
+        return 0;
+    return stride * height;
 }
 
 }  // namespace
@@ -105,7 +119,9 @@ void captureActiveWindowWithKWin(std::function<void(QImage image, QString failur
                                           reply.error().message());
                              return;
                          }
-                         const QByteArray data = readAll(readEnd, kMaxPictureBytes, 5000);
+                         const qint64 size = announcedSize(reply.value());
+                         const QByteArray data =
+                             size > 0 ? readExactly(readEnd, size, 5000) : QByteArray();
                          close(readEnd);
                          QImage image = kwinImageFromResults(reply.value(), data);
                          if (image.isNull()) {

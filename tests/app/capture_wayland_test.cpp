@@ -438,4 +438,24 @@ TEST_F(WaylandNoPortal, GlobalShortcutsCaptureAndThePortalsFilesGo) {
     }
 }
 
+// On KDE Plasma the window comes from KWin, with its frame, through a pipe.
+TEST_F(WaylandNoPortal, KdeWindowCapturesComeFromKWin) {
+    FakePortal portal;
+    ASSERT_TRUE(portal.waitFor("ready"));
+    Program program;
+    program.setDesktop("KDE");
+    program.store(Option::Engine, 0);
+    ASSERT_TRUE(program.start());
+    ASSERT_TRUE(portal.waitFor("bound screen=Print"));
+    portal.send("activate window");
+    ASSERT_TRUE(program.waitForFiles(1)) << program.errors();
+    ASSERT_TRUE(portal.waitFor("kwin "));
+    EXPECT_NE(portal.output().find("include-cursor=False include-decoration=True"),
+              std::string::npos)
+        << portal.output() << program.errors();
+    const QImage window = program.picture(0);
+    EXPECT_EQ(window.size(), QSize(300, 200));
+    EXPECT_EQ(window.pixel(150, 100), qRgb(0xc0, 0x40, 0x20));
+}
+
 }  // namespace

@@ -1,17 +1,21 @@
 #!/usr/bin/python3
 """A stand-in for a desktop portal that offers what the test desktop's own cannot: global
 shortcuts, and a Screenshot that writes a new file per request (as GNOME's and KDE's do) or
-refuses (as a user can). It takes the portal's bus name, so it runs on a bus without one.
+refuses (as a user can). It takes the portal's bus name, so it runs on a bus without one. It
+also stands in for KWin's ScreenShot2: CaptureActiveWindow sends a 300x200 picture of the
+colour #c04020 through the caller's pipe.
 
 Reads commands on stdin, one a line:
   activate ID    emit Activated for the shortcut ID of the bound session
   refuse         answer the next Screenshot with response 1 (the user said no)
-Writes what happened on stdout: "ready", "bound ID=TRIGGER ...", "shot PATH", "refused".
+Writes what happened on stdout: "ready", "bound ID=TRIGGER ...", "shot PATH", "refused",
+"kwin OPTION=VALUE ...".
 Every Screenshot picture is the colour #3080c0 all over, of the size given as argv[1] (WxH).
 """
 import os
 import struct
 import sys
+import threading
 import zlib
 
 from gi.repository import Gio, GLib
@@ -32,6 +36,11 @@ XML = """<node>
   <property name="version" type="u" access="read"/>
 </interface>
 </node>"""
+KWIN_XML = """<node><interface name="org.kde.KWin.ScreenShot2">
+  <method name="CaptureActiveWindow"><arg type="a{sv}" direction="in"/><arg type="h" direction="in"/>
+    <arg type="a{sv}" direction="out"/></method>
+  <property name="Version" type="u" access="read"/>
+</interface></node>"""
 
 width, height = (int(v) for v in sys.argv[1].split("x"))
 state = {"refuse": False, "session": None, "owner": None, "shots": 0}
@@ -66,6 +75,22 @@ def respond(bus, sender, path, code, results):
                         GLib.Variant("(ua{sv})", (code, results)))
         return False
     GLib.timeout_add(20, emit)
+
+
+def on_kwin_call(_bus, _sender, _path, _interface, _method, params, invocation):
+    options = params.unpack()[0]
+    say("kwin " + " ".join("%s=%s" % kv for kv in sorted(options.items())))
+    fd = invocation.get_message().get_unix_fd_list().get(params.get_child_value(1).get_handle())
+    w, h = 300, 200
+    invocation.return_value(GLib.Variant("(a{sv})", ({
+        "type": GLib.Variant("s", "raw"), "width": GLib.Variant("u", w),
+        "height": GLib.Variant("u", h), "stride": GLib.Variant("u", w * 4),
+        "format": GLib.Variant("u", 5)},)))  # QImage::Format_ARGB32_Premultiplied
+
+    def write():  # after the reply, as KWin does
+        with os.fdopen(fd, "wb") as pipe:
+            pipe.write(struct.pack("<I", 0xFFC04020) * (w * h))
+    threading.Thread(target=write).start()
 
 
 def on_call(bus, sender, _path, interface, method, params, invocation):
@@ -122,6 +147,8 @@ node = Gio.DBusNodeInfo.new_for_xml(XML)
 for interface in node.interfaces:
     bus.register_object("/org/freedesktop/portal/desktop", interface, on_call, on_get_property,
                         None)
+bus.register_object("/org/kde/KWin/ScreenShot2", Gio.DBusNodeInfo.new_for_xml(KWIN_XML).interfaces[0],
+                    on_kwin_call, on_get_property, None)
 loop = GLib.MainLoop()
 
 
@@ -129,6 +156,7 @@ def on_name(*_):
     say("ready")
 
 
+Gio.bus_own_name_on_connection(bus, "org.kde.KWin", Gio.BusNameOwnerFlags.NONE, None, None)
 Gio.bus_own_name_on_connection(bus, "org.freedesktop.portal.Desktop",
                                Gio.BusNameOwnerFlags.NONE, on_name, lambda *_: loop.quit())
 GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.IO_IN | GLib.IO_HUP,
