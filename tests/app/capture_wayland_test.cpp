@@ -416,7 +416,8 @@ TEST_F(WaylandNoPortal, GlobalShortcutsCaptureAndThePortalsFilesGo) {
     EXPECT_NEAR(qGreen(middle), 0x80, 2);
     EXPECT_NEAR(qBlue(middle), 0xc0, 2);
 
-    // The program's own window has the focus: the picture is cut to its frame.
+    // With the program's own window focused the picture is cut to its frame.
+    ASSERT_TRUE(sway("[pid=" + std::to_string(program.pid()) + "] focus"));
     portal.send("activate window");
     ASSERT_TRUE(program.waitForFiles(2)) << program.errors();
     const auto frames = windowFrames(program.pid());
