@@ -26,12 +26,8 @@ int intervalMs(std::int32_t seconds) {
                                                      std::numeric_limits<int>::max()));
 }
 
-}  // namespace
-
-void loadSettings() {
-    CaptureSettings& s = captureSettings();
-    s = CaptureSettings{};
-
+// The options read before the logo splash: those a capture needs (naming, format, size, sound).
+void readCaptureOptions(CaptureSettings& s) {
     s.captureCounter = settings::nextCounter(settings::readNumber(Option::Counter));
     s.soundChoice = settings::decodeSound(settings::readNumber(Option::Sound));
     s.showLogo = settings::decodeLogo(settings::readNumber(Option::Logo));
@@ -41,22 +37,42 @@ void loadSettings() {
     s.outputHeight = size.height;
     s.namingRule = settings::decodeNaming(settings::readNumber(Option::Naming));
     s.customPrefix = settings::readCustomPrefixFor(s.namingRule);
+}
+
+// The options read after it: the settings window's tab and the two schedules.
+void readScheduleOptions(CaptureSettings& s) {
+    s.settingsTab = settings::readNumber(Option::SettingsTab);
+    s.timedCaptureMode = settings::decodeSchedule(settings::readNumber(Option::TimedMode));
+    s.timedCaptureTimes = settings::readText(Option::TimedTimes);
+    s.intervalCaptureMode = settings::decodeSchedule(settings::readNumber(Option::IntervalMode));
+    s.intervalSeconds = settings::readNumber(Option::IntervalSeconds);
+}
+
+}  // namespace
+
+void loadSettings() {
+    CaptureSettings& s = captureSettings();
+    s = CaptureSettings{};
+    readCaptureOptions(s);
 
     // Runs with events processed: the key timer may capture meanwhile with the values above.
     if (s.showLogo)
         ui::playLogoSplash();
 
-    s.settingsTab = settings::readNumber(Option::SettingsTab);
-    s.timedCaptureMode = settings::decodeSchedule(settings::readNumber(Option::TimedMode));
-    s.timedCaptureTimes = settings::readText(Option::TimedTimes);
+    readScheduleOptions(s);
     if (s.timedCaptureMode != ScheduleMode::Off) {
         ui::setTimerInterval(ui::kMainWindow, "时钟3", kTimedTimerMs);
     }
-    s.intervalCaptureMode = settings::decodeSchedule(settings::readNumber(Option::IntervalMode));
-    s.intervalSeconds = settings::readNumber(Option::IntervalSeconds);
     if (s.intervalCaptureMode != ScheduleMode::Off) {
         ui::setTimerInterval(ui::kMainWindow, "时钟2", intervalMs(s.intervalSeconds));
     }
+}
+
+void loadSettingsQuietly() {
+    CaptureSettings& s = captureSettings();
+    s = CaptureSettings{};
+    readCaptureOptions(s);
+    readScheduleOptions(s);
 }
 
 }  // namespace lumora::app

@@ -8,5 +8,8 @@ namespace lumora::app {
 // timer (800 ms) and the interval timer (seconds x 1000 ms) of MainWindow when their modes
 // are on.
 void loadSettings();
+// The same options in the same order for a process that captures once and ends: no splash, no
+// timers, no window needed.
+void loadSettingsQuietly();
 
 }  // namespace lumora::app

@@ -1,11 +1,18 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/bindings.h"
+#include "app/capture_command.h"
+#include "app/capture_requests.h"
+#include "app/command_line.h"
 #include "app/load_settings.h"
 #include "assets/assets.h"
 #include "platform/shell.h"
@@ -73,6 +80,12 @@ void onMainWindowCreated(const ui::EventArgs&) {
         return;
     }
     state().startedUp = true;
+    // Before loading: the bus delivers requests only when events are processed, which first
+    // happens in the splash, after the counter is read, as for the keys. Without a session bus
+    // the program runs on and only requests from outside are lost to it.
+    if (const std::string why = offerCaptureRequests(); !why.empty())
+        std::fprintf(stderr, "lumora: captures cannot be requested from other programs: %s\n",
+                     why.c_str());
     // Captures may run during the splash; they read the folder from the label, which until
     // now holds its placeholder caption and would put the file under a made-up name.
     ui::setControlText(ui::kMainWindow, "透明标签1", platform::defaultCaptureFolder());
@@ -111,6 +124,24 @@ bool programEnding() {
 }
 
 int runProgram(int argc, char** argv) {
+    const std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
+    const Command command = parseCommandLine(args);
+    switch (command.action) {
+        case CommandAction::Help:
+            std::fputs(usageText().c_str(), stdout);
+            return 0;
+        case CommandAction::Version:
+            std::fputs(versionText().c_str(), stdout);
+            return 0;
+        case CommandAction::Misuse:
+            std::fprintf(stderr, "lumora: %s\n%s", command.problem.c_str(), shortUsage().c_str());
+            return 2;
+        case CommandAction::Capture:
+            return runCaptureCommand(command, argc, argv);
+        case CommandAction::Start:
+            break;
+    }
+
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
 

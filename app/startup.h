@@ -9,7 +9,8 @@
 
 namespace lumora::app {
 
-// The process entry: runs the program until it ends and returns its exit code.
+// The process entry: without arguments runs the program until it ends, otherwise does what the
+// command line asks (command_line.h); returns the exit code.
 int runProgram(int argc, char** argv);
 // The part of it after MainWindow is open: runs the event loop unless start-up has already
 // ended the program, destroys the windows left open and returns the exit code.

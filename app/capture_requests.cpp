@@ -1,0 +1,117 @@
+#include "app/capture_requests.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusContext>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QObject>
+
+#include "app/startup.h"
+#include "capture/capture_and_save.h"
+#include "platform/keys.h"
+
+namespace lumora::app {
+
+namespace {
+
+// Long enough for a capture the pipeline finishes later (a portal may ask the user first),
+// short enough that a stuck instance does not hold a script forever.
+constexpr int kRequestTimeoutMs = 60'000;
+
+class CaptureService : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "io.lumora.Lumora")
+    // Written out so callers reading the interface see what the answer is.
+    Q_CLASSINFO("D-Bus Introspection",
+                "  <interface name=\"io.lumora.Lumora\">\n"
+                "    <method name=\"CaptureScreen\">\n"
+                "      <arg name=\"path\" type=\"s\" direction=\"out\"/>\n"
+                "    </method>\n"
+                "    <method name=\"CaptureWindow\">\n"
+                "      <arg name=\"path\" type=\"s\" direction=\"out\"/>\n"
+                "    </method>\n"
+                "  </interface>\n")
+
+public:
+    using QObject::QObject;
+
+public slots:
+    QString CaptureScreen() { return answerLater(0); }
+    QString CaptureWindow() { return answerLater(platform::foregroundWindow()); }
+
+private:
+    // Exactly what PrintScreen and Insert do, with the reply sent when the file is complete.
+    QString answerLater(platform::WindowHandle window) {
+        if (programEnding()) {
+            sendErrorReply(kNotSavedError, QStringLiteral("Lumora is closing"));
+            return {};
+        }
+        setDelayedReply(true);
+        capture::captureAndSave(
+            window, CaptureKind::Manual,
+            [bus = connection(), request = message()](const capture::CaptureOutcome& outcome) {
+                QDBusConnection replyBus = bus;
+                if (outcome.saved)
+                    replyBus.send(request.createReply(QString::fromStdString(outcome.path)));
+                else
+                    replyBus.send(request.createErrorReply(kNotSavedError,
+                                                           QString::fromStdString(outcome.error)));
+            });
+        return {};
+    }
+};
+
+}  // namespace
+
+std::string offerCaptureRequests() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return "the session bus cannot be reached";
+    // Owned by the application object, so it goes before the connection does.
+    auto* service = new CaptureService(QCoreApplication::instance());
+    if (!bus.registerObject(kObjectPath, service, QDBusConnection::ExportAllSlots)) {
+        delete service;
+        return std::string("the object path ") + kObjectPath + " is taken";
+    }
+    if (!bus.registerService(kBusName)) {
+        bus.unregisterObject(kObjectPath);
+        delete service;
+        return std::string("the name ") + kBusName + " is taken";
+    }
+    return {};
+}
+
+RequestAnswer requestCapture(CaptureTarget target) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return {RequestAnswer::NoBus, bus.lastError().message().toStdString()};
+    QDBusMessage call = QDBusMessage::createMethodCall(kBusName, kObjectPath, kInterface,
+                                                       target == CaptureTarget::Window
+                                                           ? QStringLiteral("CaptureWindow")
+                                                           : QStringLiteral("CaptureScreen"));
+    call.setAutoStartService(false);
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kRequestTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        const QList<QVariant> args = reply.arguments();
+        if (args.size() == 1 && args.front().canConvert<QString>())
+            return {RequestAnswer::Saved, args.front().toString().toStdString()};
+        return {RequestAnswer::Failed,
+                "the running Lumora gave an answer this program cannot read"};
+    }
+    const QString name = reply.errorName();
+    const std::string message = reply.errorMessage().toStdString();
+    if (name == QLatin1String(kNotSavedError))
+        return {RequestAnswer::NotSaved, message};
+    if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+        return {RequestAnswer::Gone, message};
+    if (name == QLatin1String("org.freedesktop.DBus.Error.Disconnected"))
+        return {RequestAnswer::NoBus, message};
+    return {RequestAnswer::Failed, message.empty() ? name.toStdString() : message};
+}
+
+}  // namespace lumora::app
+
+#include "capture_requests.moc"
