@@ -113,7 +113,6 @@ public:
         if (QCoreApplication::instance() != nullptr) {
             // Owned by the application: the D-Bus parts must go before the bus itself does.
             context_ = new QObject(QCoreApplication::instance());
-            QTimer::singleShot(0, context_, [this] { startWatching(); });
         }
     }
 
@@ -182,6 +181,7 @@ public:
     std::int32_t asyncKeyState(int virtualKey) override {
         // X11 key observation sees only keys sent to X11 windows here: it stays off. Presses
         // come from the desktop's global shortcuts, when it offers them.
+        watchKeys();
         auto it = pressed_.find(virtualKey);
         if (it == pressed_.end())
             return 0;
@@ -191,6 +191,7 @@ public:
 
     bool watchCaptureKeys(KeyChanged changed) override {
         keyChanged_ = std::move(changed);
+        watchKeys();
         return true;
     }
 
@@ -329,8 +330,17 @@ private:
             &screenshotCallFailure);
     }
 
-    // What runs once the event loop does: the keys, and a word on stderr when no portal can
-    // ever give a picture (each lost capture is reported by itself too).
+    // Only the program that watches the keys asks the desktop for shortcuts (which may show the
+    // user a dialog) and gives the hints; a one-off `lumora --capture` never does.
+    void watchKeys() {
+        if (watching_ || !context_)
+            return;
+        watching_ = true;
+        QTimer::singleShot(0, context_, [this] { startWatching(); });
+    }
+
+    // The keys, and a word on stderr when no portal can ever give a picture (each lost capture
+    // is reported by itself too).
     void startWatching() {
         shortcuts_ = new GlobalShortcuts(
             [this](int key) { keyPressed(key); },
@@ -415,6 +425,7 @@ private:
     QPointer<GlobalShortcuts> shortcuts_;
     std::deque<Job> jobs_;
     bool busy_ = false;
+    bool watching_ = false;
     std::string lastFailure_;
     std::map<int, bool> pressed_;
     KeyChanged keyChanged_;
