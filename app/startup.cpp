@@ -14,6 +14,7 @@
 #include "app/capture_requests.h"
 #include "app/command_line.h"
 #include "app/load_settings.h"
+#include "app/qt_translations.h"
 #include "assets/assets.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
@@ -144,6 +145,7 @@ int runProgram(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
+    installQtTranslations();
 
     std::error_code ignored;
     std::filesystem::current_path(platform::programDirectory(), ignored);

@@ -1,5 +1,5 @@
 # Sourced by scripts: configures and builds one flavour of the tree.
-#   lumora_build release|asan
+#   lumora_build release|asan|package
 lumora_build() {
     local flavour="$1" root
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -7,6 +7,11 @@ lumora_build() {
     local args=(-S "$root" -B "$dir" -G Ninja)
     case "$flavour" in
         release) args+=(-DCMAKE_BUILD_TYPE=Release -DLUMORA_TESTS=OFF -DLUMORA_BENCH=ON) ;;
+        # A release for the Debian package: installed under /usr, with Debian's hardening flags.
+        package) args+=(-DCMAKE_BUILD_TYPE=Release -DLUMORA_TESTS=OFF -DLUMORA_BENCH=OFF
+                        -DCMAKE_INSTALL_PREFIX=/usr
+                        "-DCMAKE_CXX_FLAGS=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS) $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)"
+                        "-DCMAKE_EXE_LINKER_FLAGS=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)") ;;
         asan) args+=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1"
                      -DLUMORA_SANITIZE=ON -DLUMORA_BENCH=OFF) ;;
         *) echo "unknown build flavour $flavour" >&2; return 1 ;;

@@ -28,14 +28,17 @@ xsession_start() {
     trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
         --transparent false --expand true >"$XSESSION_DIR/trayer.log" 2>&1 &
     XSESSION_PIDS+=($!)
-    # Wait until the window manager owns the screen and the tray host is there.
-    for _ in $(seq 1 100); do
+    # Wait until the window manager owns the screen and the tray host shows its panel: trayer
+    # takes the tray selection with the panel's own windows, so tests that look for a docked
+    # icon do not race a host that is still starting on a loaded machine.
+    for _ in $(seq 1 200); do
         if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
-            xprop -root 2>/dev/null | grep -q '_NET_SYSTEM_TRAY_S0\|_NET_SUPPORTED'; then
+            xwininfo -root -tree 2>/dev/null | grep -q '"panel": ("panel" "trayer")'; then
             break
         fi
         sleep 0.05
     done
+    sleep 0.2
     for _ in $(seq 1 100); do
         xdpyinfo 2>/dev/null | grep -q . && break
         sleep 0.05
