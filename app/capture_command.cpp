@@ -9,6 +9,7 @@
 #include "app/capture_requests.h"
 #include "app/load_settings.h"
 #include "capture/capture_and_save.h"
+#include "capture/loss_report.h"
 #include "platform/files.h"
 #include "platform/keys.h"
 #include "platform/sound.h"
@@ -41,6 +42,8 @@ int failed(const std::string& cause) {
 // folder a started one would have, and ends as one would (the counter kept at shut-down too).
 int captureHere(CaptureTarget target) {
     loadSettingsQuietly();
+    // The command prints its own line about a lost capture; the program's report would repeat it.
+    capture::setLossReportOnStandardError(false);
     const platform::WindowHandle window =
         target == CaptureTarget::Window ? platform::foregroundWindow() : 0;
     int code = -1;
@@ -53,6 +56,7 @@ int captureHere(CaptureTarget target) {
     // The pipeline may finish later, on the event loop.
     if (code < 0)
         QCoreApplication::exec();
+    capture::finishPendingCaptures();
     settings::writeShutdownCounter(captureSettings().captureCounter);
     const auto soundEnd = std::chrono::steady_clock::now() + kSoundWait;
     while (platform::activeSoundCount() > 0 && std::chrono::steady_clock::now() < soundEnd)

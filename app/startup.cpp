@@ -16,6 +16,8 @@
 #include "app/load_settings.h"
 #include "app/qt_translations.h"
 #include "assets/assets.h"
+#include "capture/capture_and_save.h"
+#include "capture/trigger.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
 #include "settings/capture_settings.h"
@@ -97,6 +99,8 @@ void onMainWindowCreated(const ui::EventArgs&) {
     state().trayOwner = ui::windowHandle(ui::kMainWindow);
     platform::setTrayIcon(state().trayOwner, assets::find("lumora.ico"), "Lumora技术");
     ui::setControlText(ui::kMainWindow, "透明标签1", platform::defaultCaptureFolder());
+    // Hidden files of captures a killed earlier run was writing.
+    capture::tidyCaptureFolder(platform::defaultCaptureFolder());
 }
 
 void onMainWindowDestroying(const ui::EventArgs&) {
@@ -156,6 +160,9 @@ int runProgram(int argc, char** argv) {
     ui::installBindings(ui::programBindings());
     ui::openWindow(ui::kMainWindow);
     const int code = runMainLoop();
+    // Captures taken before the end are written out, and told, before the process ends.
+    capture::stopWatchingKeys();
+    capture::finishPendingCaptures();
     platform::stopAllSounds();
     return code;
 }

@@ -1,5 +1,7 @@
 #include "bench/bench_support.h"
 
+#include "platform/capture_files.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -32,13 +34,15 @@ bool captureBmp(const std::string& bmpPath) {
     return !image.empty() && platform::writeFileBytes(bmpPath, image);
 }
 
-bool captureJpg(const std::string& tempBmpPath, const std::string& jpgPath) {
+bool captureJpg(const std::string& folder) {
     const platform::SnapshotImage image = platform::takeSnapshot(0, 0, 0);
-    if (image.empty() || !platform::writeFileBytes(tempBmpPath, image))
+    platform::PartFile file;
+    if (image.empty() || !file.create(folder, 1) ||
+        platform::writeJpegFromBmpImage(image, file.descriptor(), 75, true) != platform::kConvertOk)
         return false;
-    const int result = platform::convertBmpToJpg(tempBmpPath, jpgPath, false, 75, true, 0);
-    ::unlink(tempBmpPath.c_str());
-    return result == platform::kConvertOk;
+    const std::string path = file.publish("capture", ".jpg");
+    // Removed again so every round names its file the same way.
+    return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
 }  // namespace lumora::bench

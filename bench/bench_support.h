@@ -13,6 +13,7 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
     std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string folder() const { return path_ + "/"; }
 
 private:
     std::string path_;
@@ -20,7 +21,9 @@ private:
 
 // Snapshot of the whole screen written as a BMP file; false when any step failed.
 bool captureBmp(const std::string& bmpPath);
-// Snapshot -> temporary BMP -> JPEG (quality 75, optimised tables) -> temporary BMP removed.
-bool captureJpg(const std::string& tempBmpPath, const std::string& jpgPath);
+// Snapshot -> JPEG (quality 75, optimised tables) from memory, written under a hidden name in
+// `folder` (ending with "/") and given its final name, as the program's workers do; the file
+// is removed again.
+bool captureJpg(const std::string& folder);
 
 }  // namespace lumora::bench

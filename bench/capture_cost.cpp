@@ -54,10 +54,9 @@ int main(int argc, char** argv) {
     const int count = std::max(1, std::atoi(argv[2]));
     const long xserver = std::atol(argv[3]);
     lumora::bench::ScratchDir dir;
-    const std::string temp = dir.file(".temp.bmp"), jpg = dir.file("capture.jpg"),
-                      bmp = dir.file("capture.bmp");
+    const std::string bmp = dir.file("capture.bmp");
     auto capture = [&] {
-        return format == "jpg" ? lumora::bench::captureJpg(temp, jpg)
+        return format == "jpg" ? lumora::bench::captureJpg(dir.folder())
                                : lumora::bench::captureBmp(bmp);
     };
     for (int i = 0; i < 3; ++i) {

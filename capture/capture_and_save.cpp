@@ -1,15 +1,27 @@
 #include "capture/capture_and_save.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "assets/assets.h"
 #include "capture/file_naming.h"
+#include "capture/loss_report.h"
 #include "platform/capture_files.h"
+#include "platform/desktop_session.h"
 #include "platform/files.h"
+#include "platform/gui_thread.h"
 #include "platform/image_encoding.h"
-#include "platform/snapshot.h"
 #include "platform/sound.h"
 #include "settings/settings_store.h"
 #include "ui/runtime.h"
@@ -20,9 +32,7 @@ namespace lumora::capture {
 namespace {
 
 constexpr int kJpegQuality = 75;
-// Windows' hidden attribute; a no-op here (the temporary name starts with "."), kept so the
-// temporary file is marked the same way wherever the file layer can.
-constexpr std::uint32_t kHiddenAttribute = 2;
+constexpr int kWorkers = 2;
 
 // The folder as the main window shows it. Until start-up has set the label (it shows its
 // placeholder while the logo splash plays) or when no main window exists, the label names no
@@ -45,41 +55,49 @@ CaptureOutcome lost(std::string why) {
     return {false, {}, std::move(why)};
 }
 
-CaptureOutcome saveBmp(const std::string& base, const platform::SnapshotImage& image) {
-    const std::string path = platform::createNewFile(base, ".bmp");
-    if (path.empty())
-        return lost("the folder cannot take a new file");
-    // An empty snapshot leaves the empty file, which is how a failed capture shows; a write
-    // that fails halfway would leave a truncated picture, which is worse than none.
-    if (!platform::writeFileBytes(path, image)) {
-        if (!image.empty())
-            platform::deleteFile(path);
-        return lost("the file could not be written");
-    }
-    if (image.empty())
-        return lost("no picture");
-    return saved(path);
-}
+// Everything fixed when the capture was asked for; a worker only adds the outcome.
+struct Capture {
+    std::uint64_t sequence = 0;
+    std::string folder;
+    std::string stem;
+    ImageEngine engine = ImageEngine::Bmp;
+    std::int64_t number = 0;
+    int soundChoice = 0;
+    CaptureDone done;           // GUI thread only
+    bool pictureAsked = false;  // GUI thread only: the snapshot has not answered yet
+    // Under the pipeline's mutex.
+    bool finished = false;
+    CaptureOutcome outcome;
+    std::uint64_t counterTicket = 0;
+    bool counterStored = true;
+};
 
-CaptureOutcome saveJpg(const std::string& folder, const std::string& base,
-                       const platform::SnapshotImage& image) {
-    const std::string temp = platform::createTemporaryBmp(folder);
-    if (temp.empty())
-        return lost("the folder cannot take a new file");  // nothing to convert
-    platform::writeFileBytes(temp, image);
-    platform::setFileAttributes(temp, kHiddenAttribute);
-    const std::string path = platform::createNewFile(base, ".jpg");
-    CaptureOutcome outcome = saved(path);
-    if (path.empty()) {
-        outcome = lost("the folder cannot take a new file");
-    } else if (platform::convertBmpToJpg(temp, path, false, kJpegQuality, true, 0) !=
-               platform::kConvertOk) {
-        // The reserved file is ours and holds nothing usable.
-        platform::deleteFile(path);
-        outcome = lost(image.empty() ? "no picture" : "the JPEG could not be written");
+// Runs on a worker: the picture becomes a complete file under its final name, or nothing.
+// `beforeName` runs once the data is written, before the file gets its name.
+CaptureOutcome writeCapture(const Capture& capture, const platform::Bytes& image,
+                            const std::function<void()>& beforeName) {
+    platform::PartFile file;
+    if (!file.create(capture.folder, static_cast<unsigned long>(capture.sequence)))
+        return lost(file.error());
+    std::string extension = ".bmp";
+    if (capture.engine == ImageEngine::Jpg) {
+        extension = ".jpg";
+        const int result =
+            platform::writeJpegFromBmpImage(image, file.descriptor(), kJpegQuality, true);
+        if (result == platform::kConvertWriteFailed) {
+            file.noteFailure(errno);
+            return lost(file.error());
+        }
+        if (result != platform::kConvertOk)
+            return lost("the picture could not be encoded");
+    } else if (!file.write(image.data(), image.size())) {
+        return lost(file.error());
     }
-    platform::deleteFile(temp);
-    return outcome;
+    beforeName();
+    std::string path = file.publish(capture.stem, extension);
+    if (path.empty())
+        return lost(file.error());
+    return saved(std::move(path));
 }
 
 void playShutter(int choice) {
@@ -89,27 +107,304 @@ void playShutter(int choice) {
     platform::playWavData(assets::find(name), false);
 }
 
+// The running number, stored by a thread of its own: a store write flushes to disk and can take
+// longer than the whole capture, so neither the GUI thread nor the file waits for it unless it
+// has to. A file gets its name only once its number is stored, so a program killed at any
+// moment never hands a saved file's number out again. Writes coalesce: only the highest
+// number asked for is written.
+class CounterStore {
+public:
+    ~CounterStore() { stop(); }
+
+    // Asks for `number` to be stored; the ticket tells waitStored which request to wait for.
+    std::uint64_t request(std::int64_t number) {
+        std::lock_guard lock(mutex_);
+        number_ = number;
+        const std::uint64_t ticket = ++requested_;
+        if (!thread_.joinable()) {
+            stopping_ = false;
+            thread_ = std::thread([this] { work(); });
+        }
+        wanted_.notify_one();
+        return ticket;
+    }
+
+    // Waits until the number of request `ticket`, or of a later one, was written; false when
+    // that write failed.
+    bool waitStored(std::uint64_t ticket) {
+        std::unique_lock lock(mutex_);
+        tried_.wait(lock, [&] { return written_ >= ticket || !thread_.joinable(); });
+        return written_ >= ticket && lastOk_;
+    }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wanted_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+        tried_.notify_all();
+    }
+
+private:
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wanted_.wait(lock, [&] { return stopping_ || requested_ > written_; });
+            if (requested_ <= written_)
+                return;  // stopping, and everything asked for was written
+            const std::uint64_t ticket = requested_;
+            const std::int64_t number = number_;
+            lock.unlock();
+            const bool ok = settings::writeNumber(settings::Option::Counter, number);
+            lock.lock();
+            written_ = ticket;
+            lastOk_ = ok;
+            tried_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wanted_, tried_;
+    std::int64_t number_ = 0;
+    std::uint64_t requested_ = 0;
+    std::uint64_t written_ = 0;
+    bool lastOk_ = true;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// Captures in the order they were asked for, and the workers that write their files. At most
+// kMaxPicturesInFlight pictures wait for or go through a worker; a picture beyond that makes
+// the GUI thread wait until one is written (the picture is already taken by then, so the
+// moment of the capture is kept; only the window pauses).
+class Pipeline {
+public:
+    static Pipeline& instance() {
+        static Pipeline pipeline;
+        return pipeline;
+    }
+
+    ~Pipeline() {
+        stopWorkers();
+        counter_.stop();
+    }
+
+    void start(const std::shared_ptr<Capture>& capture) {
+        order_.push_back(capture);
+        capture->counterTicket = counter_.request(capture->number);
+        if (tidied_.insert(capture->folder).second)
+            tidy(capture->folder);
+    }
+
+    // GUI thread: the snapshot answered.
+    void pictureArrived(const std::shared_ptr<Capture>& capture, platform::Bytes image,
+                        const std::string& failure) {
+        if (!capture->pictureAsked)
+            return;  // told as lost already (the program was ending)
+        capture->pictureAsked = false;
+        if (capture->folder.empty() || image.empty()) {
+            // Nothing to save: no file at all rather than an empty one under a capture's name.
+            CaptureOutcome outcome =
+                capture->folder.empty()
+                    ? lost("no capture folder")
+                    : lost(failure.empty() ? "no picture" : "no picture: " + failure);
+            std::lock_guard lock(mutex_);
+            jobs_.push_back({[this, capture, outcome] {
+                                 capture->counterStored =
+                                     counter_.waitStored(capture->counterTicket);
+                                 finish(*capture, outcome);
+                             },
+                             false});
+            startWorkersLocked();
+            workAvailable_.notify_one();
+        } else {
+            std::unique_lock lock(mutex_);
+            slotFree_.wait(lock, [&] { return inFlight_ < kMaxPicturesInFlight; });
+            ++inFlight_;
+            jobs_.push_back({[this, capture, picture = std::move(image)] {
+                                 bool stored = true;
+                                 CaptureOutcome outcome = writeCapture(*capture, picture, [&] {
+                                     stored = counter_.waitStored(capture->counterTicket);
+                                 });
+                                 if (stored)
+                                     stored = counter_.waitStored(capture->counterTicket);
+                                 capture->counterStored = stored;
+                                 finish(*capture, std::move(outcome));
+                             },
+                             true});
+            startWorkersLocked();
+            workAvailable_.notify_one();
+        }
+    }
+
+    void tidy(const std::string& folder) {
+        if (folder.empty())
+            return;
+        std::lock_guard lock(mutex_);
+        jobs_.push_back({[folder] { platform::removeLeftoverPartFiles(folder); }, false});
+        startWorkersLocked();
+        workAvailable_.notify_one();
+    }
+
+    // GUI thread: tells every finished capture at the head of the order.
+    void deliverFinished() {
+        while (!order_.empty()) {
+            std::shared_ptr<Capture> capture = order_.front();
+            CaptureOutcome outcome;
+            {
+                std::lock_guard lock(mutex_);
+                if (!capture->finished)
+                    return;
+                outcome = capture->outcome;
+            }
+            order_.pop_front();
+            tell(*capture, outcome);
+        }
+    }
+
+    void finishAll() {
+        {
+            std::unique_lock lock(mutex_);
+            idle_.wait(lock, [&] { return jobs_.empty() && busy_ == 0; });
+        }
+        stopWorkers();
+        // A picture that has not arrived by now never will be saved by this run.
+        for (const auto& capture : order_) {
+            if (capture->pictureAsked) {
+                capture->pictureAsked = false;
+                capture->counterStored = counter_.waitStored(capture->counterTicket);
+                finish(*capture, lost("the program ended before the picture arrived"));
+            }
+        }
+        counter_.stop();
+        deliverFinished();
+    }
+
+private:
+    static constexpr std::size_t kMaxPicturesInFlight = 4;
+
+    // Any thread.
+    void finish(Capture& capture, CaptureOutcome outcome) {
+        {
+            std::lock_guard lock(mutex_);
+            capture.outcome = std::move(outcome);
+            capture.finished = true;
+        }
+        platform::postToGuiThread([] { Pipeline::instance().deliverFinished(); });
+    }
+
+    void tell(const Capture& capture, const CaptureOutcome& outcome) {
+        if (capture.counterStored)
+            reportCounterStored();
+        else
+            reportCounterNotStored(capture.number);
+        if (outcome.saved) {
+            reportCaptureSaved();
+            playShutter(capture.soundChoice);
+        } else {
+            reportCaptureLost(capture.folder, capture.number, outcome.error);
+        }
+        if (capture.done)
+            capture.done(outcome);
+    }
+
+    void startWorkersLocked() {
+        if (!workers_.empty())
+            return;
+        stopping_ = false;
+        for (int i = 0; i < kWorkers; ++i)
+            workers_.emplace_back([this] { work(); });
+    }
+
+    void stopWorkers() {
+        std::vector<std::thread> workers;
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            workers.swap(workers_);
+        }
+        workAvailable_.notify_all();
+        for (auto& worker : workers)
+            worker.join();
+    }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            workAvailable_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty())
+                return;  // stopping, and nothing left
+            Job job = std::move(jobs_.front());
+            jobs_.pop_front();
+            ++busy_;
+            lock.unlock();
+            job.run();
+            job.run = nullptr;  // the picture is freed before its slot is
+            lock.lock();
+            --busy_;
+            if (job.holdsPicture) {
+                --inFlight_;
+                slotFree_.notify_all();
+            }
+            idle_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable workAvailable_, slotFree_, idle_;
+    struct Job {
+        std::function<void()> run;
+        bool holdsPicture = false;
+    };
+    std::deque<Job> jobs_;
+    std::size_t inFlight_ = 0;
+    int busy_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+    CounterStore counter_;
+    std::deque<std::shared_ptr<Capture>> order_;  // GUI thread only
+    std::set<std::string> tidied_;                // GUI thread only
+};
+
+std::uint64_t nextSequence() {
+    static std::uint64_t sequence = 0;
+    return ++sequence;
+}
+
 }  // namespace
 
 void captureAndSave(platform::WindowHandle window, CaptureKind kind, CaptureDone done) {
     CaptureSettings& settings = captureSettings();
-    const std::string stem = makeFileStem(kind);
-    const std::string folder = captureFolder();
-    const platform::SnapshotImage image =
-        platform::takeSnapshot(window, settings.outputWidth, settings.outputHeight);
-    CaptureOutcome outcome = lost("no capture folder");
-    if (!folder.empty()) {
-        if (settings.imageEngine == ImageEngine::Jpg)
-            outcome = saveJpg(folder, folder + stem, image);
-        else
-            outcome = saveBmp(folder + stem, image);
-    }
-    playShutter(settings.soundChoice);
-    settings::writeNumber(settings::Option::Counter, settings.captureCounter);
+    auto capture = std::make_shared<Capture>();
+    capture->sequence = nextSequence();
+    capture->stem = makeFileStem(kind);
+    capture->folder = captureFolder();
+    capture->engine = settings.imageEngine;
+    capture->number = settings.captureCounter;
+    capture->soundChoice = settings.soundChoice;
+    capture->done = std::move(done);
+    capture->pictureAsked = true;
+    // The number belongs to this capture from now on, whatever answers first.
     if (settings.captureCounter < std::numeric_limits<std::int64_t>::max())
         ++settings.captureCounter;
-    if (done)
-        done(outcome);
+    Pipeline& pipeline = Pipeline::instance();
+    pipeline.start(capture);
+    platform::desktopSession().requestSnapshot(
+        window, settings.outputWidth, settings.outputHeight,
+        [capture](platform::Bytes image, std::string failure) {
+            Pipeline::instance().pictureArrived(capture, std::move(image), failure);
+        });
+}
+
+void finishPendingCaptures() {
+    Pipeline::instance().finishAll();
+}
+
+void tidyCaptureFolder(const std::string& folder) {
+    Pipeline::instance().tidy(folder);
 }
 
 }  // namespace lumora::capture

@@ -8,15 +8,18 @@
 
 namespace lumora::capture {
 
-// Takes one snapshot of `window` (0: the whole primary screen) and saves it into the capture
-// folder shown by the main window, as BMP or as JPG by the current settings; then plays the
-// chosen shutter sound, stores the number this capture used and advances it. Shows nothing and
-// reports nothing: a failure leaves a missing (or, for an empty snapshot in BMP, an empty)
-// file. Never replaces an existing file: a taken name gets " (2)", " (3)", ... before the
-// extension. GUI thread only.
+// Takes one snapshot of `window` (0: the whole primary screen) for the capture folder shown by
+// the main window, as BMP or as JPG by the current settings. The name, the number (stored as
+// `N` and advanced) and the folder are fixed now; the picture is encoded and written by a
+// worker thread, under a hidden name first, and gets its final name only when complete, so
+// the GUI thread never waits for an encode. When the file is complete the chosen shutter
+// sound plays; when it cannot be, no sound plays, no file is left and the loss is reported
+// (capture/loss_report.h). An empty snapshot is a loss too. Never replaces an existing file:
+// a taken name gets " (2)", " (3)", ... before the extension. GUI thread only.
 //
-// `done`, when given, learns how the capture ended: the path of the saved file, or why there is
-// none. Callers that answer someone (a request from outside the program) wait for it.
+// `done`, when given, learns how the capture ended: the path of the complete file, or why
+// there is none. It is called once, on the GUI thread, after this call has returned, and
+// captures are told in the order they were asked for.
 struct CaptureOutcome {
     bool saved = false;
     std::string path;   // the complete file, when saved
@@ -26,5 +29,15 @@ using CaptureDone = std::function<void(const CaptureOutcome&)>;
 
 void captureAndSave(platform::WindowHandle window = 0, CaptureKind kind = CaptureKind::Manual,
                     CaptureDone done = {});
+
+// Waits until every file being written is complete (or lost) and tells every capture not yet
+// told; a capture whose picture has not arrived yet is told as lost. Run at program end, and by
+// callers that look at the files right after capturing. GUI thread only.
+void finishPendingCaptures();
+
+// Removes the hidden files that captures of an ended process left in `folder` (a kill during
+// a write), in the background. The pipeline does this by itself the first time it writes to a
+// folder; start-up calls it for the folder it shows.
+void tidyCaptureFolder(const std::string& folder);
 
 }  // namespace lumora::capture

@@ -103,10 +103,19 @@ struct BgrRows {
     std::uint64_t offset = 0;
     bool bottomUp = false;
     std::unique_ptr<std::uint8_t[]> storage;  // the band buffer, or the whole decoded picture
+    const std::uint8_t* borrowed = nullptr;   // rows of a picture the caller holds in memory
 
     // Points rows[0..count) at picture rows first..first+count-1; false when the file could
     // not be read (it changed after it was checked).
     bool band(int first, int count, JSAMPROW* rows) {
+        if (borrowed != nullptr) {
+            for (int i = 0; i < count; ++i) {
+                const int row = bottomUp ? height - 1 - (first + i) : first + i;
+                rows[i] =
+                    const_cast<std::uint8_t*>(borrowed) + static_cast<std::size_t>(row) * stride;
+            }
+            return true;
+        }
         if (inMemory) {
             for (int i = 0; i < count; ++i)
                 rows[i] = storage.get() + static_cast<std::size_t>(first + i) * stride;
@@ -396,6 +405,58 @@ int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool
     if (!out)
         return kConvertWriteFailed;
     return encode(picture, out, {grayscale, quality, optimise, smoothing});
+}
+
+namespace {
+
+// The rows of a BMP file image in memory, as takeSnapshot makes it; false for anything else.
+bool viewBmpImage(std::span<const std::uint8_t> bmp, BgrRows& picture) {
+    if (bmp.size() < 54 || bmp[0] != 'B' || bmp[1] != 'M')
+        return false;
+    const std::uint64_t offBits = get32(bmp.data() + 10);
+    const std::uint32_t infoSize = get32(bmp.data() + 14);
+    const std::int64_t width = static_cast<std::int32_t>(get32(bmp.data() + 18));
+    std::int64_t height = static_cast<std::int32_t>(get32(bmp.data() + 22));
+    if (infoSize < 40 || get16(bmp.data() + 28) != 24 || get32(bmp.data() + 30) != 0)
+        return false;
+    if (width < 1 || height == 0 || width > kJpegMaxSide || height > kJpegMaxSide ||
+        offBits < 14 + infoSize)
+        return false;
+    picture.bottomUp = height > 0;
+    if (height < 0)
+        height = -height;
+    const std::uint64_t stride = ((24 * static_cast<std::uint64_t>(width) + 31) & ~31ull) / 8;
+    if (offBits > bmp.size() || stride * static_cast<std::uint64_t>(height) > bmp.size() - offBits)
+        return false;
+    picture.borrowed = bmp.data() + offBits;
+    picture.stride = stride;
+    picture.width = static_cast<int>(width);
+    picture.height = static_cast<int>(height);
+    return true;
+}
+
+}  // namespace
+
+int writeJpegFromBmpImage(std::span<const std::uint8_t> bmp, int fd, int quality, bool optimise) {
+    if (fd < 0 || quality < 1 || quality > 100)
+        return kConvertBadArguments;
+    BgrRows picture;
+    if (!viewBmpImage(bmp, picture))
+        return kConvertUndecodable;
+    snapshot::keepCaptureBuffersResident();
+    // The stream writes through a duplicate of the caller's descriptor, which stays open (and
+    // at its end position) for the caller to name the file.
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    std::FILE* out = copy < 0 ? nullptr : ::fdopen(copy, "wb");
+    if (out == nullptr) {
+        if (copy >= 0)
+            ::close(copy);
+        return kConvertWriteFailed;
+    }
+    // Large enough that a 1080p picture leaves in a few writes.
+    std::setvbuf(out, nullptr, _IOFBF, 256 * 1024);
+    errno = 0;
+    return encode(picture, out, {false, quality, optimise, 0});
 }
 
 }  // namespace lumora::platform

@@ -27,4 +27,11 @@ enum ConvertResult : int {
 int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool grayscale,
                     int quality, bool optimise = false, int smoothing = 0);
 
+// Encodes a BMP file image held in memory (24 bits, as takeSnapshot makes it) as a baseline
+// JFIF (4:2:0) and writes it through the open descriptor `fd`; the bytes are those
+// convertBmpToJpg makes of the same picture read from a file. No file is read or named here.
+// A ConvertResult; after kConvertWriteFailed, errno tells why the write failed.
+int writeJpegFromBmpImage(std::span<const std::uint8_t> bmp, int fd, int quality,
+                          bool optimise = false);
+
 }  // namespace lumora::platform

@@ -379,9 +379,30 @@ bool hasTrayIcon(WindowHandle owner) {
     return it != trays().icons.end() && it->second && it->second->isVisible();
 }
 
+namespace {
+struct TrayMessages {
+    int shown = 0;
+    std::string last;
+};
+TrayMessages& trayMessages() {
+    static TrayMessages messages;
+    return messages;
+}
+}  // namespace
+
+int testing::trayMessagesShown() {
+    return trayMessages().shown;
+}
+
+std::string testing::lastTrayMessage() {
+    return trayMessages().last;
+}
+
 bool showTrayMessage(std::string_view title, std::string_view text, bool warning) {
     for (auto& [owner, icon] : trays().icons) {
         if (icon && icon->isVisible()) {
+            ++trayMessages().shown;
+            trayMessages().last = std::string(title) + "\n" + std::string(text);
             icon->showMessage(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
                               QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
                               warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);

@@ -4,6 +4,7 @@
 // object), and the frame colour of the control scheme in force.
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace lumora::platform::testing {
 
@@ -13,5 +14,9 @@ inline constexpr char kTrayIconName[] = "lumoraTrayIcon";
 
 // 0xRRGGBB of the frames drawn now, nullopt while the scheme is off.
 std::optional<std::uint32_t> controlSchemeFrameColour();
+
+// Tray balloons shown so far by showTrayMessage, and the title and text of the last one.
+int trayMessagesShown();
+std::string lastTrayMessage();
 
 }  // namespace lumora::platform::testing

@@ -1,18 +1,28 @@
 // Key observation on X11. A key pressed and released between two polls of the capture timer
 // must still count, which XQueryKeymap alone cannot tell: XInput2 raw key events delivered to
 // the root window give every press, whoever has the focus, without grabbing anything. The
-// keymap query answers "down now" for a key held across polls.
+// keymap query answers "down now" for a key held across polls. A caller that watches the keys
+// is told each change at once: the connection's socket wakes the Qt event loop.
 #include "platform/keys.h"
 #include "platform/x11/x11_session.h"
+
+// Qt's headers before X11's, whose macros (Status, Bool) they would trip over.
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <array>
 #include <mutex>
+#include <utility>
+#include <vector>
 
+#include "platform/gui_thread.h"
 #include "platform/x11/errors.h"
 
 namespace lumora::platform {
@@ -35,6 +45,62 @@ public:
     }
 
     std::int32_t query(int virtualKey) {
+        const std::int32_t state = queryLocked(virtualKey);
+        // Changes read by this query reach the watcher before the caller acts on the state.
+        deliverChanges();
+        return state;
+    }
+
+    // Starts (or with an empty function stops) telling key changes as they arrive. False when
+    // there is no connection, no raw key events or no event loop to wake.
+    bool watch(DesktopSession::KeyChanged changed) {
+        std::unique_lock lock(mutex_);
+        if (!changed) {
+            changed_ = {};
+            if (notifier_)
+                delete notifier_.data();
+            return true;
+        }
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!display_ || !rawEvents_ || app == nullptr)
+            return false;
+        changed_ = std::move(changed);
+        if (!notifier_) {
+            // Owned by the application object: the monitor outlives it.
+            notifier_ = new QSocketNotifier(ConnectionNumber(display_), QSocketNotifier::Read, app);
+            QObject::connect(notifier_, &QSocketNotifier::activated, [this] { deliverChanges(); });
+        }
+        lock.unlock();
+        // Whatever already waits in the connection's queue would not wake the notifier.
+        postToGuiThread([this] { deliverChanges(); });
+        return true;
+    }
+
+    // Reads what has arrived and tells the watcher, outside the lock (it may capture, which
+    // asks this monitor for the active window). Changes that arrived together are told with
+    // PrintScreen's first, so both keys pressed at once give the screen before the window.
+    void deliverChanges() {
+        std::vector<std::pair<int, bool>> changes;
+        DesktopSession::KeyChanged changed;
+        {
+            std::lock_guard lock(mutex_);
+            if (!display_)
+                return;
+            drainEvents();
+            changes.swap(pending_);
+            changed = changed_;
+        }
+        if (!changed)
+            return;
+        std::stable_sort(changes.begin(), changes.end(), [](const auto& a, const auto& b) {
+            return a.first == kVkPrintScreen && b.first != kVkPrintScreen;
+        });
+        for (const auto& [virtualKey, down] : changes)
+            changed(virtualKey, down);
+    }
+
+private:
+    std::int32_t queryLocked(int virtualKey) {
         std::lock_guard lock(mutex_);
         ObservedKey* key = find(virtualKey);
         if (!key || !display_)
@@ -57,7 +123,23 @@ public:
         return state;
     }
 
+public:
     WindowHandle activeWindow() {
+        const WindowHandle window = activeWindowLocked();
+        // The reply may have brought key events along into Xlib's queue, where the socket
+        // notifier cannot see them.
+        bool queued = false;
+        {
+            std::lock_guard lock(mutex_);
+            queued = display_ && changed_ && XEventsQueued(display_, QueuedAlready) > 0;
+        }
+        if (queued)
+            postToGuiThread([this] { deliverChanges(); });
+        return window;
+    }
+
+private:
+    WindowHandle activeWindowLocked() {
         std::lock_guard lock(mutex_);
         if (!display_)
             return 0;
@@ -81,7 +163,6 @@ public:
         return window;
     }
 
-private:
     KeyMonitor() {
         display_ = XOpenDisplay(nullptr);
         if (!display_)
@@ -155,6 +236,8 @@ private:
                         continue;
                     if (type == XI_RawKeyPress)
                         k.pressedSinceQuery = true;
+                    if (changed_)
+                        pending_.emplace_back(k.virtualKey, type == XI_RawKeyPress);
                     keymapStale_ = true;
                 }
             }
@@ -178,6 +261,9 @@ private:
     bool rawEvents_ = false;
     bool keymapStale_ = false;
     std::array<ObservedKey, 2> keys_{{{kVkPrintScreen, XK_Print}, {kVkInsert, XK_Insert}}};
+    DesktopSession::KeyChanged changed_;
+    std::vector<std::pair<int, bool>> pending_;
+    QPointer<QSocketNotifier> notifier_;
 };
 
 }  // namespace
@@ -190,6 +276,10 @@ std::int32_t asyncKeyState(int virtualKey) {
 
 WindowHandle foregroundWindow() {
     return KeyMonitor::instance().activeWindow();
+}
+
+bool watchCaptureKeys(DesktopSession::KeyChanged changed) {
+    return KeyMonitor::instance().watch(std::move(changed));
 }
 
 }  // namespace x11

@@ -12,6 +12,9 @@ public:
     }
     WindowHandle foregroundWindow() override { return x11::foregroundWindow(); }
     std::int32_t asyncKeyState(int virtualKey) override { return x11::asyncKeyState(virtualKey); }
+    bool watchCaptureKeys(KeyChanged changed) override {
+        return x11::watchCaptureKeys(std::move(changed));
+    }
 };
 
 }  // namespace

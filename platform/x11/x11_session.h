@@ -15,6 +15,7 @@ std::unique_ptr<DesktopSession> makeSession();
 Bytes takeSnapshot(WindowHandle window, int width, int height);
 std::int32_t asyncKeyState(int virtualKey);
 WindowHandle foregroundWindow();
+bool watchCaptureKeys(DesktopSession::KeyChanged changed);
 
 // The root window's size and the primary screen's rectangle in it, as takeSnapshot(0) grabs
 // it; nothing without a display. A Wayland session crops the compositor's picture with it.

@@ -3,6 +3,7 @@
 // copy of the program from a fresh folder, which is therefore its capture folder.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +14,9 @@
 #include <atomic>
 #include <cctype>
 #include <filesystem>
+#include <iostream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -130,32 +133,165 @@ TEST_F(CaptureE2E, PressWhileTheLogoPlaysLandsInTheCaptureFolder) {
     EXPECT_EQ(program.files(), Names{fixedStem(1) + ".bmp"});
 }
 
-TEST_F(CaptureE2E, HeldKeyCapturesAtEveryTick) {
+// Captures come at the press, not at the next tick of the key timer: presses closer than a
+// tick each give a file, a normal press gives one wherever it falls between ticks, and a key
+// held down captures again every 300 ms from its press.
+TEST_F(CaptureE2E, EveryPressCapturesOnceAndAHeldKeyRepeats) {
     Program program;
     ASSERT_TRUE(program.start());
+    // Five quick presses 100 ms apart: a third of a tick.
+    ASSERT_EQ(runCommand("xdotool key --delay 100 Print Print Print Print Print"), 0);
+    ASSERT_TRUE(program.waitForFiles(5));
+    // Six presses held 120 ms, 190 ms apart: some straddle a tick, none lasts one period.
+    ASSERT_EQ(runCommand("for i in 1 2 3 4 5 6; do xdotool keydown Print sleep 0.12 keyup Print "
+                         "sleep 0.07; done"),
+              0);
+    ASSERT_TRUE(program.waitForFiles(11));
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(program.files().size(), 11u);
+    // Held 1 s: at the press, then at 300, 600 and 900 ms (and 1000 ms when slow to release).
     ASSERT_EQ(runCommand("xdotool keydown Print sleep 1.0 keyup Print"), 0);
     std::this_thread::sleep_for(700ms);
     const auto names = program.files();
-    // Three or four ticks fall into one second; a slow capture may stretch a tick.
-    EXPECT_GE(names.size(), 2u);
-    EXPECT_LE(names.size(), 5u);
+    EXPECT_GE(names.size(), 11u + 4u);
+    EXPECT_LE(names.size(), 11u + 5u);
     for (std::size_t i = 0; i < names.size(); ++i)
         EXPECT_EQ(names[i], fixedStem(static_cast<int>(i) + 1) + ".bmp");
+    EXPECT_EQ(program.storedCounter(), names.size());
 }
 
-TEST_F(CaptureE2E, RemovedCaptureFolderUsesUpTheNumber) {
+// The JPG is encoded from the picture in memory: its bytes are those cjpeg makes of the same
+// screen, and nothing but the capture's own hidden name and its final name ever appears in
+// the folder.
+TEST_F(CaptureE2E, JpgIsCjpegOfTheScreenWithNoTemporaryFile) {
+    TempDir work;
+    // A photo-like root window, so the encoder has real work and the comparison means something.
+    const auto picture = work.path() / "screen.png";
+    ASSERT_EQ(
+        runCommand("convert -seed 7 -size 480x270 plasma:fractal -scale 400% '" + picture.string() +
+                   "' && (display -window root '" + picture.string() + "' || true)"),
+        0);
     Program program;
+    program.store(Option::Engine, 1);
     ASSERT_TRUE(program.start());
-    // The running program's own folder disappears (the program keeps running).
-    fs::remove_all(program.folder());
+    // Every name created in the folder while capturing.
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, program.folder().c_str(), IN_CREATE | IN_MOVED_TO), 0);
     ASSERT_EQ(runCommand("xdotool key Print"), 0);
-    ASSERT_TRUE(waitUntil([&] { return program.storedCounter() == 1u; }, 10s));
-    EXPECT_FALSE(fs::exists(program.folder()));
+    ASSERT_TRUE(program.waitForFiles(1));
+    const auto reference = work.path() / "screen.ppm";
+    ASSERT_EQ(runCommand("import -window root '" + reference.string() + "'"), 0);
+    ASSERT_EQ(runCommand("xdotool key Print"), 0);
+    ASSERT_TRUE(program.waitForFiles(2));
+    Names created;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len > 0)
+                created.emplace_back(event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    runCommand("xsetroot -def");
+
+    const auto expected = work.path() / "expected.jpg";
+    ASSERT_EQ(runCommand("cjpeg -quality 75 -optimize -outfile '" + expected.string() + "' '" +
+                         reference.string() + "'"),
+              0);
+    EXPECT_EQ(readFile(program.file(fixedStem(1) + ".jpg")), readFile(expected));
+    EXPECT_EQ(readFile(program.file(fixedStem(2) + ".jpg")), readFile(expected));
+    ASSERT_FALSE(created.empty());
+    for (const auto& name : created) {
+        const bool ownHidden = name.rfind(".lumora-", 0) == 0 && name.size() > 5 &&
+                               name.substr(name.size() - 5) == ".part";
+        EXPECT_TRUE(ownHidden || name == fixedStem(1) + ".jpg" || name == fixedStem(2) + ".jpg")
+            << name;
+    }
+}
+
+// The program killed at random moments while it captures, again and again: after a clean
+// start the store reads, no number was handed out twice, and the folder holds only complete
+// pictures under their names.
+TEST_F(CaptureE2E, KilledWhileCapturingLeavesOnlyCompleteFiles) {
+    Program program;
+    std::mt19937 random(std::random_device{}());
+    std::uint32_t lastStored = 0;
+    for (int round = 0; round < 30; ++round) {
+        program.store(Option::Engine, round % 2);
+        ASSERT_TRUE(program.start(350ms)) << "round " << round;
+        QProcess presses;
+        presses.start("xdotool", {"key", "--delay", "40", "Print", "Print", "Print", "Print",
+                                  "Print", "Print", "Print", "Print"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 400));
+        program.killHard();
+        presses.waitForFinished(5000);
+        const auto stored = program.storedCounter();
+        ASSERT_TRUE(stored) << "round " << round;
+        EXPECT_GE(*stored, lastStored);
+        lastStored = *stored;
+    }
+    runCommand("xdotool keyup Print");
+    ASSERT_TRUE(program.start(350ms));
+    // The start removes the hidden files the kills left.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const auto names = program.files();
+            return std::none_of(names.begin(), names.end(),
+                                [](const std::string& n) { return n.rfind(".", 0) == 0; });
+        },
+        5s));
+    program.stop();
+    const auto stored = program.storedCounter();
+    ASSERT_TRUE(stored);
+    std::uint32_t highest = 0;
+    for (const auto& name : program.files()) {
+        ASSERT_EQ(name.find(" ("), std::string::npos) << "a number was used twice: " << name;
+        const auto number = static_cast<std::uint32_t>(
+            std::stoul(name.substr(name.rfind('_') + 1, name.rfind('.') - name.rfind('_') - 1)));
+        highest = std::max(highest, number);
+        const auto bytes = readFile(program.file(name));
+        if (name.ends_with(".bmp")) {
+            const auto info = readBmpInfo(bytes);
+            EXPECT_TRUE(info && info->fileSize == bytes.size()) << name;
+        } else {
+            const auto info = readJpegInfo(bytes);
+            EXPECT_TRUE(info && info->endsWithEoi) << name;
+        }
+    }
+    EXPECT_GT(highest, 0u) << "no capture was ever saved";
+    // N is the number of the last capture asked for: the last saved, or one a kill cut short.
+    EXPECT_GE(*stored, highest);
+    EXPECT_LE(*stored, highest + 8);
+    EXPECT_FALSE(fs::exists(program.storeFile().string() + ".corrupt"));
+}
+
+// Captures into a folder removed while the program runs are lost: the numbers are used up, and
+// standard error says so once for the run of losses; the next saved capture ends the run.
+TEST_F(CaptureE2E, RemovedCaptureFolderUsesUpTheNumberAndSaysSoOnce) {
+    Program program;
+    program.readErrors();
+    ASSERT_TRUE(program.start());
+    fs::remove_all(program.folder());
+    ASSERT_EQ(runCommand("xdotool key Print sleep 0.1 key Print"), 0);
+    ASSERT_TRUE(waitUntil([&] { return program.storedCounter() == 2u; }, 10s));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return program.errors().find("capture 2 ") == std::string::npos &&
+                   program.errors().find("capture 1 was not saved in ") != std::string::npos;
+        },
+        10s))
+        << program.errors();
+    std::this_thread::sleep_for(500ms);  // a second line for the second loss would show by now
+    const std::string errors = program.errors();
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     fs::create_directory(program.folder());
     ASSERT_EQ(runCommand("xdotool key Print"), 0);
     ASSERT_TRUE(program.waitForFiles(1));
-    EXPECT_EQ(listFolder(program.folder()), Names{fixedStem(2) + ".bmp"});
-    EXPECT_TRUE(waitUntil([&] { return program.storedCounter() == 2u; }, 5s));
+    EXPECT_EQ(listFolder(program.folder()), Names{fixedStem(3) + ".bmp"});
+    EXPECT_TRUE(waitUntil([&] { return program.storedCounter() == 3u; }, 5s));
     EXPECT_TRUE(program.running());
 }
 

@@ -4,19 +4,27 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "assets/assets.h"
 #include "capture/file_naming.h"
 #include "capture/schedule.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/shell_testing.h"
 #include "platform/sound.h"
 #include "platform/text.h"
 #include "settings/capture_settings.h"
@@ -31,7 +39,6 @@ using lumora::CaptureKind;
 using lumora::captureSettings;
 using lumora::ImageEngine;
 using lumora::ScheduleMode;
-using lumora::capture::captureAndSave;
 using namespace lumora::test;
 using namespace std::chrono_literals;
 
@@ -44,6 +51,19 @@ std::string stem(std::int64_t n, const std::string& tag = "") {
     char digits[32];
     std::snprintf(digits, sizeof digits, "_%04lld", static_cast<long long>(n));
     return "Lumora截图贴士" + tag + digits;
+}
+
+// A capture whose file is complete (or known lost) on return, as the tests look right after.
+void captureAndSave(lumora::platform::WindowHandle window = 0,
+                    CaptureKind kind = CaptureKind::Manual) {
+    lumora::capture::captureAndSave(window, kind);
+    lumora::capture::finishPendingCaptures();
+}
+
+template <typename Tick>
+void runTick(Tick tick) {
+    tick({});
+    lumora::capture::finishPendingCaptures();
 }
 
 std::int32_t storedCounter() {
@@ -167,26 +187,160 @@ TEST_F(CaptureTest, FixedSizeAppliesToScreenAndWindowInBothEncodings) {
     }
 }
 
-TEST_F(CaptureTest, RemovedFolderGivesNoFileButUsesUpTheNumberAndPlaysTheSound) {
-    for (ImageEngine engine : {ImageEngine::Bmp, ImageEngine::Jpg}) {
-        auto& s = captureSettings();
+// Every way a capture is lost here: the folder removed while the program runs, a window that
+// vanished (no picture), a full disk, a read-only folder. None plays the shutter or leaves a
+// file, every one uses up its number, and each run of consecutive losses is told once, on the
+// tray and on standard error; a success ends the run.
+TEST_F(CaptureTest, LostCapturesAreToldOncePerRunAndLeaveNothing) {
+    auto& s = captureSettings();
+    s.soundChoice = 2;
+    lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow),
+                                  lumora::assets::find("lumora.ico"), "test");
+    const int traysBefore = lumora::platform::testing::trayMessagesShown();
+    const auto gone = dir_.path() / "gone";
+    auto captureInto = [&](const fs::path& folder, ImageEngine engine,
+                           lumora::platform::WindowHandle window = 0) {
         s.imageEngine = engine;
-        s.soundChoice = 2;
-        const auto gone = dir_.path() / "gone";
-        fs::create_directory(gone);
-        lumora::ui::setControlText(lumora::ui::kMainWindow, kFolderLabel, gone.string() + "/");
-        fs::remove(gone);
-        fs::remove(playedFile());
+        lumora::ui::setControlText(lumora::ui::kMainWindow, kFolderLabel, folder.string() + "/");
         const auto before = s.captureCounter;
-        captureAndSave();
-        EXPECT_FALSE(fs::exists(gone));
-        EXPECT_TRUE(listFolder(dir_.path()).empty());
+        fs::remove(playedFile());
+        captureAndSave(window);
         EXPECT_EQ(storedCounter(), before);
         EXPECT_EQ(s.captureCounter, before + 1);
-        EXPECT_TRUE(waitUntil(
-            [&] { return fs::exists(playedFile()) && fs::file_size(playedFile()) > 0; }, 5s))
-            << "the shutter sound did not play";
+    };
+    auto soundPlayed = [&] {
+        return waitUntil(
+            [&] { return fs::exists(playedFile()) && fs::file_size(playedFile()) > 0; }, 1s);
+    };
+
+    ::testing::internal::CaptureStderr();
+    fs::create_directory(gone);
+    fs::remove(gone);
+    captureInto(gone, ImageEngine::Bmp);
+    captureInto(gone, ImageEngine::Jpg);
+    captureInto(dir_.path(), ImageEngine::Bmp, 0x3fffffff);  // an id nobody was handed
+    captureInto(dir_.path(), ImageEngine::Jpg, 0x3fffffff);
+    EXPECT_FALSE(soundPlayed()) << "a lost capture played the shutter";
+    EXPECT_TRUE(listFolder(dir_.path()).empty());
+    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 1);
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find(gone.string()), std::string::npos);
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("does not exist"),
+              std::string::npos);
+
+    captureInto(dir_.path(), ImageEngine::Bmp);  // saved: the run ends
+    EXPECT_TRUE(soundPlayed());
+    EXPECT_EQ(listFolder(dir_.path()).size(), 1u);
+
+    // A 3 MB disk takes a JPG but not a 1080p BMP; then it becomes read-only.
+    const auto small = dir_.path() / "small";
+    fs::create_directory(small);
+    if (runCommand("mount -t tmpfs -o size=3m lumora-test '" + small.string() + "' 2>/dev/null") ==
+        0) {
+        captureInto(small, ImageEngine::Jpg);
+        EXPECT_EQ(listFolder(small).size(), 1u);
+        captureInto(small, ImageEngine::Bmp);
+        captureInto(small, ImageEngine::Bmp);
+        EXPECT_EQ(listFolder(small).size(), 1u) << "a partial file was left";
+        EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);
+        EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("full"), std::string::npos);
+        ASSERT_EQ(runCommand("mount -o remount,ro '" + small.string() + "'"), 0);
+        captureInto(small, ImageEngine::Jpg);
+        EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);
+        runCommand("umount '" + small.string() + "'");
     }
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const int runs = lumora::platform::testing::trayMessagesShown() - traysBefore;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), runs) << err;
+    EXPECT_NE(err.find("not saved in " + gone.string()), std::string::npos) << err;
+    lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow));
+}
+
+// A settings store that refuses the running number: the capture is still saved, and the
+// refusal is told once per run of refusals.
+TEST_F(CaptureTest, RunningNumberTheStoreRefusesIsToldOncePerRun) {
+    lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow),
+                                  lumora::assets::find("lumora.ico"), "test");
+    const int traysBefore = lumora::platform::testing::trayMessagesShown();
+    const auto notAFolder = dir_.path() / "config-file";
+    writeTextFile(notAFolder, "");
+    ::testing::internal::CaptureStderr();
+    {
+        ScopedEnv refusing("XDG_CONFIG_HOME", notAFolder.string());
+        captureAndSave();
+        captureAndSave();
+    }
+    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 1);
+    captureAndSave();  // stored: the run ends
+    EXPECT_EQ(storedCounter(), 9);
+    {
+        ScopedEnv refusing("XDG_CONFIG_HOME", notAFolder.string());
+        captureAndSave();
+    }
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("10"), std::string::npos);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    EXPECT_EQ(listFolder(dir_.path()).size() - 1, 4u);  // the captures themselves were saved
+    lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow));
+}
+
+// Someone who may write to the capture folder swaps every new file for a link to a file
+// elsewhere the moment it appears. Nothing is ever written through the link.
+TEST_F(CaptureTest, ALinkSwappedInNeverGetsTheCapture) {
+    const auto outside = dir_.path() / "outside";
+    const auto folder = dir_.path() / "shared";
+    fs::create_directory(folder);
+    writeTextFile(outside, "not yours");
+    lumora::ui::setControlText(lumora::ui::kMainWindow, kFolderLabel, folder.string() + "/");
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
+    std::atomic<bool> stop{false};
+    std::thread attacker([&] {
+        alignas(inotify_event) char buffer[4096];
+        pollfd p{watch, POLLIN, 0};
+        while (!stop) {
+            if (poll(&p, 1, 20) <= 0)
+                continue;
+            const ssize_t n = read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->len > 0) {
+                    const auto name = folder / event->name;
+                    if (!fs::is_symlink(name) && ::unlink(name.c_str()) == 0)
+                        ::symlink(outside.c_str(), name.c_str());
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    });
+    for (int i = 0; i < 8; ++i) {
+        captureSettings().imageEngine = i % 2 ? ImageEngine::Jpg : ImageEngine::Bmp;
+        captureAndSave();
+    }
+    stop = true;
+    attacker.join();
+    ::close(watch);
+    EXPECT_EQ(readTextFile(outside), "not yours");
+}
+
+// The caller learns each capture's end once, after the call has returned, in capture order.
+TEST_F(CaptureTest, DoneIsToldOnceAfterTheCallInCaptureOrder) {
+    std::vector<lumora::capture::CaptureOutcome> told;
+    auto record = [&](const lumora::capture::CaptureOutcome& outcome) { told.push_back(outcome); };
+    captureSettings().imageEngine = ImageEngine::Jpg;
+    lumora::capture::captureAndSave(0, CaptureKind::Manual, record);
+    lumora::capture::captureAndSave(0x3fffffff, CaptureKind::Manual, record);
+    EXPECT_TRUE(told.empty());
+    lumora::capture::finishPendingCaptures();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[0].saved);
+    EXPECT_EQ(told[0].path, file(stem(7) + ".jpg").string());
+    EXPECT_FALSE(told[1].saved);
+    EXPECT_TRUE(told[1].path.empty());
+    EXPECT_NE(told[1].error, "");
+    waitUntil([] { return false; }, 100ms);  // posted deliveries find nothing left to tell
+    EXPECT_EQ(told.size(), 2u);
 }
 
 TEST_F(CaptureTest, ExistingFileOfTheComputedNameSurvives) {
@@ -223,18 +377,6 @@ TEST_F(CaptureTest, UsersTempFileSurvivesAJpgCapture) {
     captureAndSave();
     EXPECT_EQ(readTextFile(file(".temp.bmp")), "kept by the user");
     EXPECT_EQ(listFolder(dir_.path()), (Names{".temp.bmp", stem(7) + ".jpg"}));
-}
-
-TEST_F(CaptureTest, VanishedWindowGivesAnEmptyBmpAndNoJpg) {
-    // An id the server never handed out to anyone.
-    const lumora::platform::WindowHandle gone = 0x3fffffff;
-    captureAndSave(gone);
-    captureSettings().imageEngine = ImageEngine::Jpg;
-    captureAndSave(gone);
-    EXPECT_EQ(listFolder(dir_.path()), Names{stem(7) + ".bmp"});
-    EXPECT_EQ(fs::file_size(file(stem(7) + ".bmp")), 0u);
-    EXPECT_EQ(storedCounter(), 8);
-    EXPECT_EQ(captureSettings().captureCounter, 9);
 }
 
 TEST_F(CaptureTest, LabelWithoutAFolderSendsTheCaptureToTheDefaultFolder) {
@@ -276,10 +418,10 @@ TEST_F(CaptureTest, TimedTickCapturesOncePerMatchingEntry) {
     auto& s = captureSettings();
     s.timedCaptureMode = ScheduleMode::WholeScreen;
     s.timedCaptureTimes = listAroundNow(1);
-    lumora::capture::timedCaptureTick({});
+    runTick(lumora::capture::timedCaptureTick);
     EXPECT_EQ(listFolder(dir_.path()), Names{stem(7, "_【定时截图】") + ".bmp"});
     s.timedCaptureTimes = listAroundNow(2);
-    lumora::capture::timedCaptureTick({});
+    runTick(lumora::capture::timedCaptureTick);
     EXPECT_EQ(listFolder(dir_.path()).size(), 3u);
     EXPECT_EQ(s.captureCounter, 10);
     // ASCII separators never match, and an empty list matches nothing.
@@ -287,9 +429,9 @@ TEST_F(CaptureTest, TimedTickCapturesOncePerMatchingEntry) {
     for (const std::string& entry : lumora::platform::splitText(listAroundNow(1), "；"))
         ascii += QString::fromStdString(entry).replace("：", ":").toStdString() + ";";
     s.timedCaptureTimes = ascii;
-    lumora::capture::timedCaptureTick({});
+    runTick(lumora::capture::timedCaptureTick);
     s.timedCaptureTimes.clear();
-    lumora::capture::timedCaptureTick({});
+    runTick(lumora::capture::timedCaptureTick);
     EXPECT_EQ(listFolder(dir_.path()).size(), 3u);
 }
 
@@ -297,7 +439,7 @@ TEST_F(CaptureTest, TimedTickWithActiveWindowScopeCapturesTheForegroundWindow) {
     auto& s = captureSettings();
     s.timedCaptureMode = ScheduleMode::ActiveWindow;
     s.timedCaptureTimes = listAroundNow(1);
-    lumora::capture::timedCaptureTick({});
+    runTick(lumora::capture::timedCaptureTick);
     const auto names = listFolder(dir_.path());
     ASSERT_EQ(names, Names{stem(7, "_【定时截图】") + ".bmp"});
     EXPECT_TRUE(readBmpInfo(readFile(file(names[0]))));
@@ -308,8 +450,8 @@ TEST_F(CaptureTest, TicksWithTheirModeOffStopTheirTimerWithoutCapturing) {
     lumora::ui::setTimerInterval(kMainWindow, "时钟3", 800);
     lumora::ui::setTimerInterval(kMainWindow, "时钟2", 5000);
     captureSettings().timedCaptureTimes = listAroundNow(1);
-    lumora::capture::timedCaptureTick({});
-    lumora::capture::intervalCaptureTick({});
+    runTick(lumora::capture::timedCaptureTick);
+    runTick(lumora::capture::intervalCaptureTick);
     EXPECT_EQ(lumora::ui::timerInterval(kMainWindow, "时钟3"), 0);
     EXPECT_EQ(lumora::ui::timerInterval(kMainWindow, "时钟2"), 0);
     EXPECT_TRUE(listFolder(dir_.path()).empty());
@@ -319,9 +461,9 @@ TEST_F(CaptureTest, TicksWithTheirModeOffStopTheirTimerWithoutCapturing) {
 TEST_F(CaptureTest, IntervalTickCapturesByItsScope) {
     auto& s = captureSettings();
     s.intervalCaptureMode = ScheduleMode::WholeScreen;
-    lumora::capture::intervalCaptureTick({});
+    runTick(lumora::capture::intervalCaptureTick);
     s.intervalCaptureMode = ScheduleMode::ActiveWindow;
-    lumora::capture::intervalCaptureTick({});
+    runTick(lumora::capture::intervalCaptureTick);
     EXPECT_EQ(listFolder(dir_.path()),
               (Names{stem(7, "_【间断截图】") + ".bmp", stem(8, "_【间断截图】") + ".bmp"}));
     const auto screen = readBmpInfo(readFile(file(stem(7, "_【间断截图】") + ".bmp")));

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/support/test_support.h"
@@ -81,6 +83,66 @@ TEST(CreateTemporaryBmp, MissingFolderGivesNoFile) {
     EXPECT_EQ(createTemporaryBmp(dir.folder() + "gone/"), "");
     EXPECT_EQ(createTemporaryBmp(""), "");
     EXPECT_TRUE(listFolder(dir.path()).empty());
+}
+
+// The hidden file is written only through its descriptor: a link swapped in for the hidden
+// name gets nothing (the capture is then lost, and says so); a taken final name is kept; nothing
+// hidden remains.
+TEST(PartFile, WritesThroughItsDescriptorAndNamesWithoutReplacing) {
+    TempDir dir;
+    writeTextFile(dir.path() / "outside", "not yours");
+    writeTextFile(dir.path() / "shot.bmp", "user data");
+    const std::string picture = "picture bytes";
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(picture.data());
+    {
+        lumora::platform::PartFile file;
+        ASSERT_TRUE(file.create(dir.folder(), 42));
+        const std::string hidden = ".lumora-" + std::to_string(getpid()) + "-42.part";
+        EXPECT_EQ(listFolder(dir.path()), (Names{hidden, "outside", "shot.bmp"}));
+        fs::remove(dir.path() / hidden);
+        fs::create_symlink(dir.path() / "outside", dir.path() / hidden);
+        file.write(bytes, picture.size());
+        EXPECT_EQ(file.publish("shot", ".bmp"), "");
+        EXPECT_NE(file.error(), "");
+    }
+    EXPECT_EQ(readTextFile(dir.path() / "outside"), "not yours");
+    EXPECT_EQ(listFolder(dir.path()), (Names{"outside", "shot.bmp"}));
+
+    lumora::platform::PartFile file;
+    ASSERT_TRUE(file.create(dir.folder(), 43));
+    ASSERT_TRUE(file.write(bytes, picture.size()));
+    EXPECT_EQ(file.publish("shot", ".bmp"), dir.folder() + "shot (2).bmp");
+    EXPECT_EQ(readTextFile(dir.path() / "shot.bmp"), "user data");
+    EXPECT_EQ(readTextFile(dir.path() / "shot (2).bmp"), picture);
+    EXPECT_EQ(listFolder(dir.path()), (Names{"outside", "shot (2).bmp", "shot.bmp"}));
+
+    lumora::platform::PartFile missing;
+    EXPECT_FALSE(missing.create(dir.folder() + "gone/", 44));
+    EXPECT_EQ(missing.error(), "the folder does not exist");
+}
+
+// Only hidden files of the program's exact pattern whose process has ended are removed.
+TEST(PartFile, LeftoversOfEndedProcessesAloneAreRemoved) {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    ASSERT_GT(child, 0);
+    waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child), self = std::to_string(getpid());
+    TempDir dir;
+    const Names kept = {".lumora-" + dead + "-1.part.bak", ".lumora-" + dead + "-x.part",
+                        ".lumora-" + self + "-1.part", ".lumora-1-1.part",
+                        "lumora-" + dead + "-1.part"};
+    for (const auto& name : kept)
+        writeTextFile(dir.path() / name, "x");
+    writeTextFile(dir.path() / (".lumora-" + dead + "-1.part"), "partial");
+    writeTextFile(dir.path() / (".lumora-" + dead + "-27.part"), "");
+    fs::create_directory(dir.path() / (".lumora-" + dead + "-2.part"));
+    EXPECT_EQ(lumora::platform::removeLeftoverPartFiles(dir.folder()), 2);
+    Names expected = kept;
+    expected.push_back(".lumora-" + dead + "-2.part");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listFolder(dir.path()), expected);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // stored before the start, files looked at in the capture folder afterwards; and a window of
 // another program to give the focus to.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -150,7 +152,8 @@ public:
     ::testing::AssertionResult start(std::chrono::milliseconds settle = 1500ms) {
         process_.setProgram(QString::fromStdString((appDir_ / name_).string()));
         process_.setWorkingDirectory(QString::fromStdString(dir_.path().string()));
-        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+        process_.setProcessChannelMode(readErrors_ ? QProcess::ForwardedOutputChannel
+                                                   : QProcess::ForwardedChannels);
         process_.start();
         if (!process_.waitForStarted(10000))
             return ::testing::AssertionFailure() << "no start";
@@ -171,7 +174,17 @@ public:
         return ::testing::AssertionSuccess();
     }
 
+    // Standard error is collected for errors() instead of passed through (it is shown at stop).
+    void readErrors() { readErrors_ = true; }
+    std::string errors() {
+        if (readErrors_)
+            errors_ += process_.readAllStandardError().toStdString();
+        return errors_;
+    }
+
     void stop() {
+        if (readErrors_)
+            std::cerr << errors();
         if (process_.state() == QProcess::NotRunning)
             return;
         process_.terminate();
@@ -179,6 +192,14 @@ public:
             process_.kill();
             process_.waitForFinished(5000);
         }
+    }
+
+    // As a crash or an out-of-memory kill would end it: no chance to finish anything.
+    void killHard() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
+        process_.waitForFinished(5000);
     }
 
     bool running() { return process_.state() == QProcess::Running; }
@@ -193,11 +214,12 @@ public:
             [&] {
                 const auto names = files();
                 const bool temp = std::any_of(names.begin(), names.end(),
-                                              [](auto& n) { return n.rfind(".temp", 0) == 0; });
+                                              [](auto& n) { return n.rfind(".", 0) == 0; });
                 return names.size() >= count && !temp;
             },
             timeout);
     }
+    fs::path storeFile() const { return config_.registryFile("HKEY_LOCAL_MACHINE"); }
     std::optional<std::uint32_t> storedCounter() const {
         return storedNumberInFile(config_.registryFile("HKEY_LOCAL_MACHINE"), "N");
     }
@@ -208,6 +230,8 @@ private:
     fs::path appDir_;
     std::string name_;
     QProcess process_;
+    bool readErrors_ = false;
+    std::string errors_;
 };
 
 inline QSize screenSize() {
