@@ -169,6 +169,7 @@ public:
     }
     qint64 pid() const { return process_.processId(); }
     std::string path() const { return (dir_ / "lumora").string(); }
+    const fs::path& folder() const { return dir_; }
     bool running() const { return process_.state() == QProcess::Running; }
     // The complete capture files: a JPG is complete once its hidden temporary BMP is gone.
     std::vector<std::string> files() const {
@@ -400,12 +401,18 @@ TEST_F(WaylandNoPortal, CapturesFailWithTheCauseAndWriteNothing) {
     Program program;
     program.store(Option::IntervalMode, 1);
     program.store(Option::IntervalSeconds, 1);
-    program.store(Option::Engine, 1);
+    program.store(Option::Engine, 0);  // not even an empty BMP file
     ASSERT_TRUE(program.start());
     std::this_thread::sleep_for(4s);
     EXPECT_TRUE(program.running());
-    EXPECT_EQ(program.files(), std::vector<std::string>{});
-    EXPECT_NE(program.errors().find("no screenshot portal"), std::string::npos) << program.errors();
+    EXPECT_EQ(listFolder(program.folder()), std::vector<std::string>{"lumora"});
+    // Each lost capture is reported, with the cause.
+    const std::string errors = program.errors();
+    const auto lost = errors.find("was not saved in " + program.folder().string() + "/");
+    ASSERT_NE(lost, std::string::npos) << errors;
+    EXPECT_NE(errors.substr(lost, errors.find('\n', lost) - lost).find("no screenshot portal"),
+              std::string::npos)
+        << errors;
 }
 
 // A portal of the test's own (tests/support/fake_portal.py) with global shortcuts, and a
