@@ -476,11 +476,14 @@ TEST_F(WaylandNoPortal, GlobalShortcutsCaptureAndThePortalsFilesGo) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(program.picture(1).size(), frames[0].size());
 
-    // A refusal leaves no file.
+    // A refusal leaves no file, and is reported as a lost capture.
     portal.send("refuse");
     portal.send("activate screen");
     ASSERT_TRUE(portal.waitFor("refused"));
-    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(waitUntil(
+        [&] { return program.errors().find("the screenshot was refused") != std::string::npos; },
+        10s))
+        << program.errors();
     EXPECT_EQ(program.files().size(), 2u);
     // Each picture the portal wrote for a request went once read.
     for (const std::string& line : {std::string("-1.png"), std::string("-2.png")}) {
