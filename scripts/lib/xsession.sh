@@ -1,6 +1,6 @@
 # Sourced by scripts: starts a virtual X desktop (Xvfb on a free display, openbox without key
-# bindings, trayer as tray host) and exports DISPLAY. Call xsession_start [WxHxD], then
-# xsession_stop (also run on exit).
+# bindings, trayer as tray host, a private session bus) and exports DISPLAY. Call
+# xsession_start [WxHxD], then xsession_stop (also run on exit).
 XSESSION_PIDS=()
 
 xsession_start() {
@@ -23,6 +23,12 @@ xsession_start() {
     export XDG_RUNTIME_DIR="$XSESSION_DIR/runtime"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
     trap xsession_stop EXIT
+    # A desktop session has a session bus: the program offers its capture requests there.
+    if command -v dbus-daemon >/dev/null 2>&1; then
+        local bus
+        bus="$(dbus-daemon --session --fork --print-address=1 --print-pid=4 \
+            4>"$XSESSION_DIR/bus.pid")" && export DBUS_SESSION_BUS_ADDRESS="$bus"
+    fi
     openbox --config-file "$here/openbox-rc.xml" >"$XSESSION_DIR/openbox.log" 2>&1 &
     XSESSION_PIDS+=($!)
     trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
@@ -54,6 +60,9 @@ xsession_stop() {
         wait "$pid" 2>/dev/null || true
     done
     XSESSION_PIDS=()
+    if [ -n "${XSESSION_DIR:-}" ] && [ -s "$XSESSION_DIR/bus.pid" ]; then
+        kill "$(cat "$XSESSION_DIR/bus.pid")" 2>/dev/null || true
+    fi
     [ -n "${XSESSION_DIR:-}" ] && rm -rf "$XSESSION_DIR"
     XSESSION_DIR=""
 }
