@@ -49,4 +49,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Not found by dpkg-shlibdeps: the xcb platform plugin Qt loads at run time, the Chinese font
 # the windows are drawn with, and Qt's own translations.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-microhei, qt6-translations-l10n")
+# In a Wayland session every capture goes through the desktop portal; each desktop brings the
+# backend that serves it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-desktop-portal")
 include(CPack)

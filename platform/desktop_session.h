@@ -54,6 +54,11 @@ public:
     virtual std::string lastFailure() const { return {}; }
 };
 
+// Before the application object is made: in a Wayland session the program's windows stay on
+// XWayland (QT_QPA_PLATFORM=xcb, unless the user chose a platform), so that positions, the
+// balloon, the splash and always-on-top behave as on X11.
+void prepareDisplayEnvironment();
+
 // The session of this process, made on first use from the environment it was started in.
 DesktopSession& desktopSession();
 

@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <QImage>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -147,6 +149,26 @@ Bytes packBmp(const std::uint8_t* pixels, std::size_t rowPitch, int width, int h
         row += stride;
     }
     return out;
+}
+
+Bytes imageToBmp(const QImage& picture, int width, int height) {
+    if (picture.isNull())
+        return {};
+    const auto outWidth = outputDimension(width, picture.width());
+    const auto outHeight = outputDimension(height, picture.height());
+    if (!outWidth || !outHeight ||
+        kBmpHeaderSize + bmpStride(static_cast<std::uint64_t>(*outWidth)) *
+                             static_cast<std::uint64_t>(*outHeight) >
+            0xFFFFFFFFull)
+        return {};
+    QImage pixels = picture.convertToFormat(QImage::Format_RGB32);
+    if (*outWidth != pixels.width() || *outHeight != pixels.height())
+        pixels =
+            pixels.scaled(*outWidth, *outHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (pixels.isNull() || pixels.depth() != 32)
+        return {};
+    return packBmp(pixels.constBits(), static_cast<std::size_t>(pixels.bytesPerLine()),
+                   pixels.width(), pixels.height());
 }
 
 }  // namespace lumora::platform::snapshot

@@ -278,6 +278,24 @@ QImage toRgb32(XImage* image, Visual* visual) {
 
 namespace x11 {
 
+std::optional<ScreenLayout> screenLayout() {
+    std::lock_guard lock(grabMutex());
+    Display* display = grabber().display();
+    if (!display)
+        return std::nullopt;
+    const Window root = DefaultRootWindow(display);
+    XWindowAttributes attributes{};
+    {
+        x11::ErrorTrap trap(display);
+        if (!XGetWindowAttributes(display, root, &attributes) || trap.failed())
+            return std::nullopt;
+    }
+    const Rect primary =
+        primaryScreenRect(display, root, {0, 0, attributes.width, attributes.height});
+    return ScreenLayout{attributes.width, attributes.height, primary.x,
+                        primary.y,        primary.width,     primary.height};
+}
+
 Bytes takeSnapshot(WindowHandle window, int width, int height) {
     // X ids carry 29 bits on the wire; a larger number would silently name another window.
     if (window > 0x1FFFFFFFu)

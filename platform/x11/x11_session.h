@@ -3,6 +3,7 @@
 // events, the active window from the window manager's _NET_ACTIVE_WINDOW.
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/desktop_session.h"
 
@@ -15,5 +16,14 @@ Bytes takeSnapshot(WindowHandle window, int width, int height);
 std::int32_t asyncKeyState(int virtualKey);
 WindowHandle foregroundWindow();
 bool watchCaptureKeys(DesktopSession::KeyChanged changed);
+
+// The root window's size and the primary screen's rectangle in it, as takeSnapshot(0) grabs
+// it; nothing without a display. A Wayland session crops the compositor's picture with it.
+struct ScreenLayout {
+    int rootWidth = 0;
+    int rootHeight = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+};
+std::optional<ScreenLayout> screenLayout();
 
 }  // namespace lumora::platform::x11

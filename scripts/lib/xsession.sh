@@ -16,6 +16,10 @@ xsession_start() {
     local num
     read -r num <"$XSESSION_DIR/displayfd"
     export DISPLAY=":$num"
+    # This desktop is X11, whatever session the caller sits in: the program must not take it
+    # for a Wayland one.
+    unset WAYLAND_DISPLAY
+    export XDG_SESSION_TYPE=x11
     export XDG_RUNTIME_DIR="$XSESSION_DIR/runtime"
     mkdir -p -m 700 "$XDG_RUNTIME_DIR"
     trap xsession_stop EXIT

@@ -1,0 +1,193 @@
+#include "platform/wayland/global_shortcuts.h"
+
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <QPointer>
+#include <cstdio>
+
+#include "platform/keys.h"
+#include "platform/wayland/portal.h"
+
+namespace lumora::platform::wayland {
+
+namespace {
+
+constexpr int kCallTimeoutMs = 30000;
+// Binding may show the desktop's own dialog, where the user takes the time they need.
+constexpr int kBindTimeoutMs = 10 * 60 * 1000;
+
+QDBusMessage shortcutsCall(const QString& method) {
+    return QDBusMessage::createMethodCall(QString::fromLatin1(kPortalService),
+                                          QString::fromLatin1(kPortalPath),
+                                          QString::fromLatin1(kGlobalShortcutsInterface), method);
+}
+
+}  // namespace
+
+QDBusArgument& operator<<(QDBusArgument& out, const PortalShortcut& shortcut) {
+    out.beginStructure();
+    out << shortcut.id << shortcut.properties;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, PortalShortcut& shortcut) {
+    in.beginStructure();
+    in >> shortcut.id >> shortcut.properties;
+    in.endStructure();
+    return in;
+}
+
+void registerShortcutTypes() {
+    static const bool registered = [] {
+        qDBusRegisterMetaType<PortalShortcut>();
+        qDBusRegisterMetaType<PortalShortcuts>();
+        return true;
+    }();
+    (void)registered;
+}
+
+PortalShortcuts captureShortcuts() {
+    auto entry = [](const char* id, const char* description, const char* trigger) {
+        return PortalShortcut{
+            QString::fromLatin1(id),
+            {{QStringLiteral("description"), QString::fromUtf8(description)},
+             {QStringLiteral("preferred_trigger"), QString::fromLatin1(trigger)}}};
+    };
+    return {entry("screen", "Capture the screen", "Print"),
+            entry("window", "Capture the active window", "Insert")};
+}
+
+QDBusMessage createShortcutSessionCall(const QString& token, const QString& sessionToken) {
+    QDBusMessage call = shortcutsCall(QStringLiteral("CreateSession"));
+    call << QVariantMap{{QStringLiteral("handle_token"), token},
+                        {QStringLiteral("session_handle_token"), sessionToken}};
+    return call;
+}
+
+QDBusMessage bindShortcutsCall(const QString& session, const QString& token) {
+    registerShortcutTypes();
+    QDBusMessage call = shortcutsCall(QStringLiteral("BindShortcuts"));
+    call << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(captureShortcuts())
+         << QString() << QVariantMap{{QStringLiteral("handle_token"), token}};
+    return call;
+}
+
+QString shortcutSessionOf(const QVariantMap& results) {
+    const QVariant value = results.value(QStringLiteral("session_handle"));
+    // Version 1 of the interface documents a string; some portals send an object path.
+    if (value.canConvert<QDBusObjectPath>() &&
+        value.metaType() == QMetaType::fromType<QDBusObjectPath>())
+        return value.value<QDBusObjectPath>().path();
+    return value.toString();
+}
+
+PortalShortcuts boundShortcutsOf(const QVariantMap& results) {
+    registerShortcutTypes();
+    const QVariant value = results.value(QStringLiteral("shortcuts"));
+    if (!value.isValid())
+        return {};
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>()) {
+        const QDBusArgument argument = value.value<QDBusArgument>();
+        if (argument.currentSignature() != QLatin1String("a(sa{sv})"))
+            return {};
+        return qdbus_cast<PortalShortcuts>(argument);
+    }
+    return value.value<PortalShortcuts>();
+}
+
+int virtualKeyOfShortcut(const QString& id) {
+    if (id == QLatin1String("screen"))
+        return kVkPrintScreen;
+    if (id == QLatin1String("window"))
+        return kVkInsert;
+    return 0;
+}
+
+GlobalShortcuts::GlobalShortcuts(std::function<void(int)> pressed,
+                                 std::function<void(QString)> ended, QObject* parent)
+    : QObject(parent),
+      bus_(QDBusConnection::sessionBus()),
+      pressed_(std::move(pressed)),
+      ended_(std::move(ended)) {}
+
+void GlobalShortcuts::start() {
+    registerShortcutTypes();
+    // Whether the portal offers the interface at all: its version property answers.
+    QDBusMessage probe = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kPortalService), QString::fromLatin1(kPortalPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    probe << QString::fromLatin1(kGlobalShortcutsInterface) << QStringLiteral("version");
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(probe, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        if (w->isError()) {
+            end(QStringLiteral("the desktop offers no global shortcuts"));
+            return;
+        }
+        const QString token = newHandleToken(QStringLiteral("keys"));
+        const QString sessionToken = newHandleToken(QStringLiteral("keysession"));
+        PortalRequest::start(
+            bus_, createShortcutSessionCall(token, sessionToken), token, kCallTimeoutMs,
+            [self = QPointer<GlobalShortcuts>(this)](uint code, const QVariantMap& results,
+                                                     const QString& failure) {
+                if (!self)
+                    return;
+                GlobalShortcuts* const that = self;
+                that->session_ = code == 0 ? shortcutSessionOf(results) : QString();
+                if (that->session_.isEmpty()) {
+                    that->end(failure.isEmpty() ? QStringLiteral("no global shortcut session")
+                                                : failure);
+                    return;
+                }
+                that->bind();
+            });
+    });
+}
+
+void GlobalShortcuts::bind() {
+    bus_.connect(QString(), QString::fromLatin1(kPortalPath),
+                 QString::fromLatin1(kGlobalShortcutsInterface), QStringLiteral("Activated"), this,
+                 SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    const QString token = newHandleToken(QStringLiteral("bind"));
+    PortalRequest::start(
+        bus_, bindShortcutsCall(session_, token), token, kBindTimeoutMs,
+        [self = QPointer<GlobalShortcuts>(this)](uint code, const QVariantMap& results,
+                                                 const QString& failure) {
+            if (!self)
+                return;
+            if (code != 0) {
+                self->end(failure.isEmpty() ? QStringLiteral("the global shortcuts were refused")
+                                            : failure);
+                return;
+            }
+            // The user may have chosen other keys in the desktop's dialog.
+            QStringList chosen;
+            for (const PortalShortcut& s : boundShortcutsOf(results)) {
+                chosen << s.id + QStringLiteral(" = ") +
+                              s.properties.value("trigger_description").toString();
+            }
+            std::fprintf(stderr, "lumora: capture keys: %s\n",
+                         chosen.join(QStringLiteral(", ")).toLocal8Bit().constData());
+        });
+}
+
+void GlobalShortcuts::onActivated(const QDBusObjectPath& session, const QString& id, qulonglong,
+                                  const QVariantMap&) {
+    if (session.path() != session_)
+        return;
+    if (const int key = virtualKeyOfShortcut(id); key != 0 && pressed_)
+        pressed_(key);
+}
+
+void GlobalShortcuts::end(const QString& cause) {
+    if (ended_called_)
+        return;
+    ended_called_ = true;
+    if (ended_)
+        ended_(cause);
+}
+
+}  // namespace lumora::platform::wayland

@@ -1,0 +1,134 @@
+#include "platform/wayland/portal.h"
+
+#include <QCoreApplication>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QUrl>
+#include <atomic>
+
+namespace lumora::platform::wayland {
+
+QString requestPath(const QString& uniqueName, const QString& token) {
+    QString sender = uniqueName.startsWith(QLatin1Char(':')) ? uniqueName.mid(1) : uniqueName;
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+}
+
+QString newHandleToken(const QString& prefix) {
+    static std::atomic<unsigned> counter{0};
+    // Object path elements allow letters, digits and "_" only.
+    return QStringLiteral("lumora_%1_%2_%3")
+        .arg(prefix)
+        .arg(QCoreApplication::applicationPid())
+        .arg(++counter);
+}
+
+QDBusMessage screenshotCall(const QString& token) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kPortalService), QString::fromLatin1(kPortalPath),
+        QString::fromLatin1(kScreenshotInterface), QStringLiteral("Screenshot"));
+    const QVariantMap options{{QStringLiteral("handle_token"), token},
+                              {QStringLiteral("interactive"), false}};
+    call << QString() << options;
+    return call;
+}
+
+ScreenshotAnswer parseScreenshotResponse(uint code, const QVariantMap& results) {
+    if (code == 1)
+        return {{}, QStringLiteral("the screenshot was refused")};
+    if (code != 0)
+        return {{}, QStringLiteral("the screenshot portal failed")};
+    const QUrl uri(results.value(QStringLiteral("uri")).toString());
+    if (!uri.isValid() || !uri.isLocalFile() || uri.toLocalFile().isEmpty())
+        return {{}, QStringLiteral("the screenshot portal gave no picture")};
+    return {uri.toLocalFile(), {}};
+}
+
+QString screenshotCallFailure(const QDBusError& error) {
+    switch (error.type()) {
+        case QDBusError::ServiceUnknown:
+        case QDBusError::UnknownInterface:
+        case QDBusError::UnknownMethod:
+        case QDBusError::UnknownObject:
+            return QString::fromLatin1(kNoScreenshotPortal);
+        case QDBusError::Disconnected:
+            return QStringLiteral("no session bus");
+        case QDBusError::NoReply:
+        case QDBusError::Timeout:
+        case QDBusError::TimedOut:
+            return QStringLiteral("the screenshot portal did not answer");
+        default:
+            return QStringLiteral("the screenshot portal failed: ") + error.message();
+    }
+}
+
+bool isPortalFileOfRequest(const struct stat& info, uid_t user, const timespec& requestStart) {
+    if (!S_ISREG(info.st_mode) || info.st_uid != user || info.st_nlink != 1)
+        return false;
+    // Written after the request went out; a second of slack for file systems whose times are
+    // coarser than the clock (the portal's own clock reading comes later than ours anyway).
+    return info.st_mtim.tv_sec >= requestStart.tv_sec - 1;
+}
+
+// Owned by the application object, so a request still open at the end goes with it rather than
+// outliving the bus it listens on.
+PortalRequest::PortalRequest(QDBusConnection bus, Answered answered)
+    : QObject(QCoreApplication::instance()), bus_(std::move(bus)), answered_(std::move(answered)) {
+    timeout_.setSingleShot(true);
+    connect(&timeout_, &QTimer::timeout, this,
+            [this] { finish(2, {}, QStringLiteral("the portal did not answer")); });
+}
+
+void PortalRequest::start(QDBusConnection bus, const QDBusMessage& call, const QString& token,
+                          int timeoutMs, Answered answered, CallFailure describe) {
+    auto* request = new PortalRequest(bus, std::move(answered));
+    if (!bus.isConnected()) {
+        request->finish(2, {}, describe ? describe(bus.lastError()) : bus.lastError().message());
+        return;
+    }
+    // Listen first: the answer can come before the call's own reply has been read.
+    request->listenOn(requestPath(bus.baseService(), token));
+    request->timeout_.start(timeoutMs);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, timeoutMs), request);
+    connect(watcher, &QDBusPendingCallWatcher::finished, request,
+            [request, describe](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                QDBusPendingReply<QDBusObjectPath> reply = *w;
+                if (reply.isError()) {
+                    const QDBusError error = reply.error();
+                    request->finish(2, {}, describe ? describe(error) : error.message());
+                    return;
+                }
+                // A portal older than handle_token names the request itself.
+                request->listenOn(reply.value().path());
+            });
+}
+
+void PortalRequest::listenOn(const QString& path) {
+    if (finished_ || paths_.contains(path))
+        return;
+    paths_ << path;
+    bus_.connect(QString(), path, QStringLiteral("org.freedesktop.portal.Request"),
+                 QStringLiteral("Response"), this, SLOT(onResponse(uint, QVariantMap)));
+}
+
+void PortalRequest::onResponse(uint code, const QVariantMap& results) {
+    finish(code, results, {});
+}
+
+void PortalRequest::finish(uint code, const QVariantMap& results, const QString& failure) {
+    if (finished_)
+        return;
+    finished_ = true;
+    timeout_.stop();
+    for (const QString& path : paths_) {
+        bus_.disconnect(QString(), path, QStringLiteral("org.freedesktop.portal.Request"),
+                        QStringLiteral("Response"), this, SLOT(onResponse(uint, QVariantMap)));
+    }
+    deleteLater();
+    if (answered_)
+        answered_(code, results, failure);
+}
+
+}  // namespace lumora::platform::wayland

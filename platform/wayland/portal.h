@@ -1,0 +1,77 @@
+#pragma once
+// The desktop portal's request protocol (org.freedesktop.portal.Request) and its Screenshot
+// interface, over QtDBus. A portal answers a call with a request object at once and the result
+// later, in a Response signal sent only to the connection that asked; a request whose caller
+// goes away is dropped. So the caller names the request (handle_token), listens on its path
+// before calling, and keeps its connection until the answer comes.
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVariantMap>
+#include <functional>
+
+namespace lumora::platform::wayland {
+
+inline constexpr char kPortalService[] = "org.freedesktop.portal.Desktop";
+inline constexpr char kPortalPath[] = "/org/freedesktop/portal/desktop";
+inline constexpr char kScreenshotInterface[] = "org.freedesktop.portal.Screenshot";
+inline constexpr char kNoScreenshotPortal[] = "no screenshot portal";
+
+// The path the portal gives the request `token` of the connection `uniqueName` (":1.42").
+QString requestPath(const QString& uniqueName, const QString& token);
+
+// A token no other request of this process uses.
+QString newHandleToken(const QString& prefix);
+
+// Screenshot("", {handle_token, interactive: false}).
+QDBusMessage screenshotCall(const QString& token);
+
+// What a Screenshot request ended with: a local file, or why there is none.
+struct ScreenshotAnswer {
+    QString file;
+    QString failure;
+};
+ScreenshotAnswer parseScreenshotResponse(uint code, const QVariantMap& results);
+
+// The cause for a person when the Screenshot call itself failed: a bus without the portal, or
+// a portal without the interface, is "no screenshot portal".
+QString screenshotCallFailure(const QDBusError& error);
+
+// Whether the portal wrote the file described by `info` for a request sent at `requestStart`
+// (CLOCK_REALTIME), so that it is ours to delete: a plain file of this user, written since.
+bool isPortalFileOfRequest(const struct stat& info, uid_t user, const timespec& requestStart);
+
+// One request to a portal: listens for the Response at the request path, then sends the call;
+// `answered` runs once on the GUI thread with the response code and results, or with code 2
+// and the cause when the call failed or no answer came within `timeoutMs`. Frees itself.
+class PortalRequest : public QObject {
+    Q_OBJECT
+public:
+    using Answered = std::function<void(uint code, const QVariantMap& results, QString failure)>;
+    using CallFailure = std::function<QString(const QDBusError&)>;
+
+    static void start(QDBusConnection bus, const QDBusMessage& call, const QString& token,
+                      int timeoutMs, Answered answered, CallFailure describe = {});
+
+private slots:
+    void onResponse(uint code, const QVariantMap& results);
+
+private:
+    PortalRequest(QDBusConnection bus, Answered answered);
+    void listenOn(const QString& path);
+    void finish(uint code, const QVariantMap& results, const QString& failure);
+
+    QDBusConnection bus_;
+    Answered answered_;
+    QStringList paths_;
+    QTimer timeout_;
+    bool finished_ = false;
+};
+
+}  // namespace lumora::platform::wayland
