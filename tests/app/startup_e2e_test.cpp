@@ -53,10 +53,11 @@ public:
         return process;
     }
 
+    // Complete captures: a capture is written under a hidden name until it is whole.
     std::vector<std::string> captures() const {
         std::vector<std::string> files;
         for (const std::string& f : listFolder(dir_.path())) {
-            if (f != name_)
+            if (f != name_ && !f.starts_with("."))
                 files.push_back(f);
         }
         return files;
