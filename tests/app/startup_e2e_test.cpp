@@ -246,7 +246,8 @@ TEST_F(Program, ThreeCapturesFromTenLeaveThirteenAndFourteen) {
     waitUntil([] { return false; }, 1s);  // the key timer has begun watching
     for (int i = 1; i <= 3; ++i) {
         runCommand("xdotool key Print");
-        ASSERT_TRUE(waitUntil([&] { return program.captures().size() == std::size_t(i); }));
+        ASSERT_TRUE(waitUntil([&] { return program.captures().size() == std::size_t(i); }))
+            << "after press " << i << ": " << ::testing::PrintToString(program.captures());
         waitUntil([] { return false; }, 400ms);  // more than one polling period apart
     }
     EXPECT_EQ(closeWithEscape(*process), 0);
