@@ -214,11 +214,28 @@ std::string defaultCaptureFolder() {
 
 namespace detail {
 
+namespace {
+
+// Folders of installed programs: writable for root, yet no place to look for pictures, and
+// captures there would sit among the system's programs.
+bool isSystemProgramFolder(const std::string& dir) {
+    for (std::string_view prefix : {"/usr/", "/bin", "/sbin", "/lib", "/opt/", "/snap/"}) {
+        const std::string_view d = dir;
+        if (d == prefix ||
+            (d.starts_with(prefix) &&
+             (prefix.ends_with('/') || d.size() == prefix.size() || d[prefix.size()] == '/')))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string captureFolderFor(const std::string& programDir, const std::string& home,
                              const std::string& configHome) {
     std::error_code ec;
-    if (!programDir.empty() && access(programDir.c_str(), W_OK | X_OK) == 0 &&
-        fs::is_directory(programDir, ec))
+    if (!programDir.empty() && !isSystemProgramFolder(programDir) &&
+        access(programDir.c_str(), W_OK | X_OK) == 0 && fs::is_directory(programDir, ec))
         return withSlash(programDir);
     std::string pictures = picturesFromUserDirs(configHome + "/user-dirs.dirs", home);
     if (pictures.empty() && !home.empty())

@@ -104,6 +104,12 @@ TEST(CaptureFolder, ProgramFolderWhenWritableElsePictures) {
     EXPECT_EQ(detail::captureFolderFor("", home.path(), config.path()),
               home.folder() + "Pictures/");
 
+    // An installed program's folder is no place for pictures, even for root, who may write it.
+    EXPECT_EQ(detail::captureFolderFor("/usr/bin", home.path(), config.path()),
+              home.folder() + "Pictures/");
+    EXPECT_EQ(detail::captureFolderFor("/opt/lumora", home.path(), config.path()),
+              home.folder() + "Pictures/");
+
     if (geteuid() != 0) {
         const fs::path installed = programDir.path() / "installed";
         fs::create_directory(installed);
