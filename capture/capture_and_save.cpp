@@ -195,8 +195,7 @@ public:
     void start(const std::shared_ptr<Capture>& capture) {
         order_.push_back(capture);
         capture->counterTicket = counter_.request(capture->number);
-        if (tidied_.insert(capture->folder).second)
-            tidy(capture->folder);
+        tidy(capture->folder);
     }
 
     // GUI thread: the snapshot answered.
@@ -211,42 +210,38 @@ public:
                 capture->folder.empty()
                     ? lost("no capture folder")
                     : lost(failure.empty() ? "no picture" : "no picture: " + failure);
-            std::lock_guard lock(mutex_);
-            jobs_.push_back({[this, capture, outcome] {
-                                 capture->counterStored =
-                                     counter_.waitStored(capture->counterTicket);
-                                 finish(*capture, outcome);
-                             },
-                             false});
-            startWorkersLocked();
-            workAvailable_.notify_one();
+            std::unique_lock lock(mutex_);
+            enqueueLocked({[this, capture, outcome] {
+                               capture->counterStored = counter_.waitStored(capture->counterTicket);
+                               finish(*capture, outcome);
+                           },
+                           false});
         } else {
             std::unique_lock lock(mutex_);
             slotFree_.wait(lock, [&] { return inFlight_ < kMaxPicturesInFlight; });
             ++inFlight_;
-            jobs_.push_back({[this, capture, picture = std::move(image)] {
-                                 bool stored = true;
-                                 CaptureOutcome outcome = writeCapture(*capture, picture, [&] {
-                                     stored = counter_.waitStored(capture->counterTicket);
-                                 });
-                                 if (stored)
-                                     stored = counter_.waitStored(capture->counterTicket);
-                                 capture->counterStored = stored;
-                                 finish(*capture, std::move(outcome));
-                             },
-                             true});
-            startWorkersLocked();
-            workAvailable_.notify_one();
+            enqueueLocked({[this, capture, picture = std::move(image)] {
+                               bool stored = true;
+                               bool named = false;
+                               CaptureOutcome outcome = writeCapture(*capture, picture, [&] {
+                                   stored = counter_.waitStored(capture->counterTicket);
+                                   named = true;
+                               });
+                               if (!named)
+                                   stored = counter_.waitStored(capture->counterTicket);
+                               capture->counterStored = stored;
+                               finish(*capture, std::move(outcome));
+                           },
+                           true});
         }
     }
 
+    // GUI thread: clears the leftovers of killed runs from `folder`, once per folder and run.
     void tidy(const std::string& folder) {
-        if (folder.empty())
+        if (folder.empty() || !tidied_.insert(folder).second)
             return;
         std::lock_guard lock(mutex_);
-        jobs_.push_back({[folder] { platform::removeLeftoverPartFiles(folder); }, false});
-        startWorkersLocked();
-        workAvailable_.notify_one();
+        enqueueLocked({[folder] { platform::removeLeftoverPartFiles(folder); }, false});
     }
 
     // GUI thread: tells every finished capture at the head of the order.
@@ -311,12 +306,19 @@ private:
             capture.done(outcome);
     }
 
-    void startWorkersLocked() {
-        if (!workers_.empty())
-            return;
-        stopping_ = false;
-        for (int i = 0; i < kWorkers; ++i)
-            workers_.emplace_back([this] { work(); });
+    struct Job {
+        std::function<void()> run;
+        bool holdsPicture = false;
+    };
+
+    void enqueueLocked(Job job) {
+        jobs_.push_back(std::move(job));
+        if (workers_.empty()) {
+            stopping_ = false;
+            for (int i = 0; i < kWorkers; ++i)
+                workers_.emplace_back([this] { work(); });
+        }
+        workAvailable_.notify_one();
     }
 
     void stopWorkers() {
@@ -355,10 +357,6 @@ private:
 
     std::mutex mutex_;
     std::condition_variable workAvailable_, slotFree_, idle_;
-    struct Job {
-        std::function<void()> run;
-        bool holdsPicture = false;
-    };
     std::deque<Job> jobs_;
     std::size_t inFlight_ = 0;
     int busy_ = 0;

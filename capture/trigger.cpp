@@ -67,12 +67,12 @@ void keyChanged(int virtualKey, bool down) {
 // The key timer of a session that cannot push changes: every key found down or pressed since
 // the last tick captures once per tick.
 void pollOnly() {
-    if (platform::asyncKeyState(platform::kVkPrintScreen) != 0)
-        captureAndSave(0, CaptureKind::Manual);
-    // Sampled after the screen capture has been taken; the foreground window is looked up only
-    // when it is needed.
-    if (platform::asyncKeyState(platform::kVkInsert) != 0)
-        captureAndSave(platform::foregroundWindow(), CaptureKind::Manual);
+    // Insert is sampled after the screen capture has been taken; the foreground window is
+    // looked up only when it is needed.
+    for (const int virtualKey : {platform::kVkPrintScreen, platform::kVkInsert}) {
+        if (platform::asyncKeyState(virtualKey) != 0)
+            captureFor(virtualKey);
+    }
 }
 
 }  // namespace

@@ -376,14 +376,7 @@ Bytes takeSnapshot(WindowHandle window, int width, int height) {
         }
         pixels = std::move(whole);
     }
-    if (*outWidth != source.width || *outHeight != source.height) {
-        pixels =
-            pixels.scaled(*outWidth, *outHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        if (pixels.isNull() || pixels.depth() != 32)
-            return {};
-    }
-    return snapshot::packBmp(pixels.constBits(), static_cast<std::size_t>(pixels.bytesPerLine()),
-                             pixels.width(), pixels.height());
+    return snapshot::imageToBmp(pixels, width, height);
 }
 
 }  // namespace x11
