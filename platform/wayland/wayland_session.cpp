@@ -18,6 +18,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "platform/keys.h"
@@ -27,6 +28,7 @@
 #include "platform/wayland/global_shortcuts.h"
 #include "platform/wayland/kwin_screenshot.h"
 #include "platform/wayland/portal.h"
+#include "platform/wayland/screencopy.h"
 #include "platform/wayland/sway_ipc.h"
 #include "platform/x11/x11_session.h"
 
@@ -105,6 +107,39 @@ QImage crop(const QImage& picture, const QRect& area,
     return picture.convertToFormat(QImage::Format_RGB32).copy(source);
 }
 
+// The primary output (XWayland's RandR primary, as on X11; else the compositor's first
+// output), or `area` out of the output that shows most of it, copied by the compositor.
+std::optional<std::pair<QImage, QString>> screencopyCapture(Screencopy& screencopy,
+                                                            std::optional<QRect> area) {
+    const std::vector<Screencopy::Output> outputs = screencopy.outputs();
+    QRect wanted;
+    if (area) {
+        wanted = *area;
+    } else if (const auto layout = x11::screenLayout()) {
+        wanted = QRect(layout->x, layout->y, layout->width, layout->height);
+    }
+    const int index = outputFor(outputs, wanted);
+    if (index < 0) {
+        if (screencopy.broken())
+            return std::nullopt;  // the portal may still serve
+        return std::pair{QImage(), QStringLiteral("the compositor shows no output")};
+    }
+    const Screencopy::Output& output = outputs[static_cast<std::size_t>(index)];
+    if (wanted.isEmpty())
+        wanted = output.logical;
+    std::string failure;
+    const QImage picture = screencopy.capture(output.name, &failure);
+    if (picture.isNull()) {
+        if (screencopy.broken())
+            return std::nullopt;
+        return std::pair{QImage(), QString::fromStdString(failure)};
+    }
+    QImage cut = cropOutputPicture(picture, output.logical, wanted);
+    if (cut.isNull())
+        return std::pair{QImage(), QStringLiteral("the area lies on no output")};
+    return std::pair{cut, QString()};
+}
+
 class WaylandSession final : public DesktopSession {
 public:
     WaylandSession() : desktop_(desktopOfEnvironment()), swaySocket_(environment("SWAYSOCK")) {
@@ -121,10 +156,6 @@ public:
     std::string kind() const override { return "wayland"; }
 
     Bytes takeSnapshot(WindowHandle window, int width, int height) override {
-        if (QCoreApplication::instance() == nullptr) {
-            lastFailure_ = "no event loop to wait for the screenshot portal";
-            return {};
-        }
         struct Wait {
             bool finished = false;
             Bytes image;
@@ -132,8 +163,6 @@ public:
             QEventLoop* loop = nullptr;
         };
         auto wait = std::make_shared<Wait>();
-        QEventLoop loop;
-        wait->loop = &loop;
         requestSnapshot(window, width, height, [wait](Bytes image, std::string failure) {
             wait->finished = true;
             wait->image = std::move(image);
@@ -141,6 +170,13 @@ public:
             if (wait->loop)
                 wait->loop->quit();
         });
+        // Screencopy answers at once; a portal's answer comes through the event loop.
+        if (!wait->finished && QCoreApplication::instance() == nullptr) {
+            lastFailure_ = "no event loop to wait for the screenshot portal";
+            return {};
+        }
+        QEventLoop loop;
+        wait->loop = &loop;
         // Ends early only when the program quits meanwhile; the answer then finds no loop.
         if (!wait->finished)
             loop.exec();
@@ -266,6 +302,10 @@ private:
     }
 
     void screen(const PictureDone& done) {
+        if (auto picture = screencopyPicture(std::nullopt)) {
+            done(picture->first, picture->second);
+            return;
+        }
         portalPicture([done](const QImage& picture, const QString& failure) {
             if (picture.isNull()) {
                 done({}, failure);
@@ -297,6 +337,10 @@ private:
             return;
         }
         const QRect frame = found->frame;
+        if (auto picture = screencopyPicture(frame)) {
+            done(picture->first, picture->second);
+            return;
+        }
         portalPicture([done, frame](const QImage& picture, const QString& failure) {
             if (picture.isNull()) {
                 done({}, failure);
@@ -419,7 +463,25 @@ private:
         });
     }
 
+    // `area` (the primary output when none) straight from the compositor where it offers
+    // screencopy (platform/wayland/screencopy.cpp); nothing when it does not, and the portal
+    // takes over.
+    std::optional<std::pair<QImage, QString>> screencopyPicture(std::optional<QRect> area) {
+        if (!screencopy_ || screencopy_->broken()) {
+            if (screencopyTried_ && !screencopy_)
+                return std::nullopt;
+            screencopyTried_ = true;
+            std::string why;
+            screencopy_ = Screencopy::connect(&why);
+            if (!screencopy_)
+                return std::nullopt;
+        }
+        return screencopyCapture(*screencopy_, area);
+    }
+
     const Desktop desktop_;
+    std::unique_ptr<Screencopy> screencopy_;
+    bool screencopyTried_ = false;
     std::string swaySocket_;
     QPointer<QObject> context_;
     QPointer<GlobalShortcuts> shortcuts_;
