@@ -1,5 +1,7 @@
 #include "app/capture_command.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
@@ -41,7 +43,10 @@ int failed(const std::string& cause) {
 
 // No instance: this process is the instance for one capture, with the options and the capture
 // folder a started one would have, and ends as one would (the counter kept at shut-down too).
-int captureHere(CaptureTarget target) {
+int captureHere(CaptureTarget target, int argc, char** argv) {
+    // Only a process that captures itself needs the application object (the event loop of a
+    // portal's answer, the session bus of the desktop's services).
+    QCoreApplication app(argc, argv);
     loadSettingsQuietly();
     // The command prints its own line about a lost capture; the program's report would repeat it.
     capture::setLossReportOnStandardError(false);
@@ -82,7 +87,7 @@ bool instanceRunning() {
     }
     // Nowhere to keep the lock: live processes of this user under this name stand in for it.
     const std::string own = platform::programFileName();
-    const auto self = static_cast<std::int64_t>(QCoreApplication::applicationPid());
+    const auto self = static_cast<std::int64_t>(getpid());
     const std::uint32_t user = platform::currentUserId();
     for (const platform::ProcessRecord& p : platform::listProcesses()) {
         if (!own.empty() && !p.zombie && p.userId == user && p.executableName == own &&
@@ -93,15 +98,15 @@ bool instanceRunning() {
 }
 
 int runCaptureCommand(const Command& command, int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    // The wait comes first, so the instance that captures is the one running by then and the
-    // window captured is the one that has the focus by then.
+    // No application object yet: a request the running instance makes costs this process only
+    // its start and one call on the bus. The wait comes first, so the instance that captures is the
+    // one running by then and the window captured is the one that has the focus by then.
     std::this_thread::sleep_for(std::chrono::seconds(command.delaySeconds));
 
     const auto giveUp = std::chrono::steady_clock::now() + kAnswerWait;
     for (;;) {
         if (!instanceRunning())
-            return captureHere(command.target);
+            return captureHere(command.target, argc, argv);
         const RequestAnswer answer = requestCapture(command.target);
         switch (answer.status) {
             case RequestAnswer::Saved:

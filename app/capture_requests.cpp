@@ -10,6 +10,7 @@
 
 #include "app/startup.h"
 #include "capture/capture_and_save.h"
+#include "platform/dbus/method_call.h"
 #include "platform/keys.h"
 
 namespace lumora::app {
@@ -84,32 +85,31 @@ std::string offerCaptureRequests() {
 }
 
 RequestAnswer requestCapture(CaptureTarget target) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return {RequestAnswer::NoBus, bus.lastError().message().toStdString()};
-    QDBusMessage call = QDBusMessage::createMethodCall(kBusName, kObjectPath, kInterface,
-                                                       target == CaptureTarget::Window
-                                                           ? QStringLiteral("CaptureWindow")
-                                                           : QStringLiteral("CaptureScreen"));
-    call.setAutoStartService(false);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kRequestTimeoutMs);
-    if (reply.type() == QDBusMessage::ReplyMessage) {
-        const QList<QVariant> args = reply.arguments();
-        if (args.size() == 1 && args.front().canConvert<QString>())
-            return {RequestAnswer::Saved, args.front().toString().toStdString()};
+    // libdbus rather than QtDBus: the asking process needs no application object (and, with
+    // the program split, no Qt at all).
+    const platform::dbus::CallAnswer answer = platform::dbus::callForString(
+        kBusName, kObjectPath, kInterface,
+        target == CaptureTarget::Window ? "CaptureWindow" : "CaptureScreen", kRequestTimeoutMs);
+    switch (answer.status) {
+        case platform::dbus::CallAnswer::Reply:
+            return {RequestAnswer::Saved, answer.text};
+        case platform::dbus::CallAnswer::NoBus:
+            return {RequestAnswer::NoBus, answer.text};
+        case platform::dbus::CallAnswer::Error:
+            break;
+    }
+    const std::string& name = answer.errorName;
+    if (name == kNotSavedError)
+        return {RequestAnswer::NotSaved, answer.text};
+    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+        name == "org.freedesktop.DBus.Error.NameHasNoOwner")
+        return {RequestAnswer::Gone, answer.text};
+    if (name == "org.freedesktop.DBus.Error.Disconnected")
+        return {RequestAnswer::NoBus, answer.text};
+    if (name == "org.freedesktop.DBus.Error.InvalidArgs")
         return {RequestAnswer::Failed,
                 "the running Lumora gave an answer this program cannot read"};
-    }
-    const QString name = reply.errorName();
-    const std::string message = reply.errorMessage().toStdString();
-    if (name == QLatin1String(kNotSavedError))
-        return {RequestAnswer::NotSaved, message};
-    if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
-        return {RequestAnswer::Gone, message};
-    if (name == QLatin1String("org.freedesktop.DBus.Error.Disconnected"))
-        return {RequestAnswer::NoBus, message};
-    return {RequestAnswer::Failed, message.empty() ? name.toStdString() : message};
+    return {RequestAnswer::Failed, answer.text.empty() ? name : answer.text};
 }
 
 }  // namespace lumora::app
