@@ -150,10 +150,13 @@ public:
         process_.waitForFinished(5000);
     }
     // The desktop the program believes it runs in.
-    void setDesktop(const QString& name) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CURRENT_DESKTOP", name);
-        process_.setProcessEnvironment(environment);
+    void setDesktop(const QString& name) { setVariable("XDG_CURRENT_DESKTOP", name); }
+    // A compositor without screencopy (GNOME, KDE): the program's pictures then come from the
+    // portal.
+    void withoutScreencopy() { setVariable("WAYLAND_DISPLAY", "no-such-compositor"); }
+    void setVariable(const QString& name, const QString& value) {
+        environment_.insert(name, value);
+        process_.setProcessEnvironment(environment_);
     }
     void store(Option option, std::int64_t value) {
         ASSERT_TRUE(lumora::settings::writeNumber(option, value));
@@ -200,6 +203,7 @@ public:
 
 private:
     ScopedConfigHome config_;
+    QProcessEnvironment environment_ = QProcessEnvironment::systemEnvironment();
     TempDir fsDir_;
     fs::path dir_;
     QProcess process_;
@@ -273,6 +277,29 @@ void placeWindows(const Program& program, ForeignWindow& foreign) {
     ASSERT_TRUE(foreign.place());
 }
 
+// Screenshot requests sent to the portal, whose backend writes a file for each.
+class PortalScreenshots {
+public:
+    PortalScreenshots() {
+        monitor_.start("dbus-monitor",
+                       {"--session", "type='method_call',interface='org.freedesktop.portal."
+                                     "Screenshot',member='Screenshot'"});
+        monitor_.waitForStarted(5000);
+        std::this_thread::sleep_for(300ms);  // until it listens
+    }
+    ~PortalScreenshots() {
+        monitor_.kill();
+        monitor_.waitForFinished(3000);
+    }
+    bool none() {
+        QCoreApplication::processEvents();
+        return monitor_.readAllStandardOutput().indexOf("member=Screenshot") < 0;
+    }
+
+private:
+    QProcess monitor_;
+};
+
 class WaylandCapture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -290,7 +317,10 @@ protected:
     TempDir scratch_;
 };
 
+// sway copies its outputs into the program's own memory (screencopy): the pictures equal
+// grim's, and no file is written anywhere but in the capture folder.
 TEST_F(WaylandCapture, IntervalCapturesEqualTheCompositorsPicture) {
+    PortalScreenshots portal;
     ForeignWindow foreign;
     for (int mode : {1, 2}) {  // the whole screen, then the active window
         SCOPED_TRACE(mode == 1 ? "screen" : "active window");
@@ -308,6 +338,7 @@ TEST_F(WaylandCapture, IntervalCapturesEqualTheCompositorsPicture) {
         else
             expectWindow(program.picture(before + 1), foreign, scratch_);
     }
+    EXPECT_TRUE(portal.none()) << "a capture went through the portal";
     expectNothingLeftBehind();
 }
 
@@ -399,6 +430,7 @@ protected:
 
 TEST_F(WaylandNoPortal, CapturesFailWithTheCauseAndWriteNothing) {
     Program program;
+    program.withoutScreencopy();
     program.store(Option::IntervalMode, 1);
     program.store(Option::IntervalSeconds, 1);
     program.store(Option::Engine, 0);  // not even an empty BMP file
@@ -455,6 +487,7 @@ TEST_F(WaylandNoPortal, GlobalShortcutsCaptureAndThePortalsFilesGo) {
     FakePortal portal;
     ASSERT_TRUE(portal.waitFor("ready"));
     Program program;
+    program.withoutScreencopy();
     program.store(Option::Engine, 1);
     ASSERT_TRUE(program.start());
     ASSERT_TRUE(portal.waitFor("bound screen=Print window=Insert")) << portal.output();
