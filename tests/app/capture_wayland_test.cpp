@@ -281,9 +281,9 @@ void placeWindows(const Program& program, ForeignWindow& foreign) {
 class PortalScreenshots {
 public:
     PortalScreenshots() {
-        monitor_.start("dbus-monitor",
-                       {"--session", "type='method_call',interface='org.freedesktop.portal."
-                                     "Screenshot',member='Screenshot'"});
+        monitor_.start("dbus-monitor", {"--session",
+                                        "type='method_call',interface='org.freedesktop.portal."
+                                        "Screenshot',member='Screenshot'"});
         monitor_.waitForStarted(5000);
         std::this_thread::sleep_for(300ms);  // until it listens
     }

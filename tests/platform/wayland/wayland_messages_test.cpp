@@ -14,6 +14,7 @@
 #include "platform/wayland/global_shortcuts.h"
 #include "platform/wayland/kwin_screenshot.h"
 #include "platform/wayland/portal.h"
+#include "platform/wayland/screencopy.h"
 #include "platform/wayland/sway_ipc.h"
 #include "platform/wayland/wayland_session.h"
 #include "tests/support/test_support.h"
@@ -22,6 +23,28 @@ using namespace lumora::platform;
 using namespace lumora::platform::wayland;
 
 namespace {
+
+// A wlroots compositor copies one output in its own pixels (twice the logical size at scale 2):
+// the primary screen, or a window's frame, is cut out of it in logical coordinates.
+TEST(Screencopy, OutputPictureIsCutInLogicalCoordinates) {
+    const std::vector<Screencopy::Output> outputs{{QRect(0, 0, 1920, 1080), "DP-1"},
+                                                  {QRect(1920, 0, 1280, 720), "DP-2"}};
+    EXPECT_EQ(outputFor(outputs, QRect(1900, 100, 400, 300)), 1);  // mostly on the second
+    EXPECT_EQ(outputFor(outputs, QRect()), 0);
+    EXPECT_EQ(outputFor({}, QRect(0, 0, 10, 10)), -1);
+
+    QImage picture(2560, 1440, QImage::Format_RGB32);  // DP-2 at scale 2
+    picture.fill(qRgb(10, 20, 30));
+    picture.setPixel(200, 100, qRgb(255, 0, 0));  // logical (2020, 50)
+    const QImage frame = cropOutputPicture(picture, outputs[1].logical, QRect(2020, 50, 100, 40));
+    ASSERT_EQ(frame.size(), QSize(200, 80));
+    EXPECT_EQ(frame.pixel(0, 0), qRgb(255, 0, 0));
+    // Beyond the output's edge the picture is black, as on X11.
+    const QImage edge = cropOutputPicture(picture, outputs[1].logical, QRect(3150, 700, 100, 40));
+    ASSERT_EQ(edge.size(), QSize(200, 80));
+    EXPECT_EQ(edge.pixel(0, 0), qRgb(10, 20, 30));
+    EXPECT_EQ(edge.pixel(199, 79), qRgb(0, 0, 0));
+}
 
 TEST(PortalScreenshot, CallNamesItsRequestAndNeverAsksTheUser) {
     EXPECT_EQ(requestPath(":1.42", "lumora_shot_7_1"),
