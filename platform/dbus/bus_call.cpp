@@ -1,4 +1,4 @@
-#include "platform/dbus/method_call.h"
+#include "platform/bus_call.h"
 
 #include <dbus/dbus.h>
 

@@ -1,7 +1,7 @@
 #pragma once
-// One method call on the session bus through libdbus, for a process that only asks and ends
-// (`lumora --capture` beside a running instance): no application object and no Qt library
-// are needed to make it, so such a process starts in a few milliseconds.
+// One method call on the session bus, for a process that only asks and ends (`lumora --capture`
+// beside a running instance): no application object and no Qt library are needed to make it,
+// so such a process starts in a few milliseconds. Made with libdbus (platform/dbus/).
 #include <string>
 
 namespace lumora::platform::dbus {
