@@ -2,22 +2,15 @@
 
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include "app/capture_requests.h"
-#include "app/load_settings.h"
-#include "capture/capture_and_save.h"
-#include "capture/loss_report.h"
+#include "platform/bus_call.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
-#include "platform/keys.h"
-#include "platform/sound.h"
-#include "settings/capture_settings.h"
-#include "settings/settings_store.h"
 
 namespace lumora::app {
 
@@ -27,51 +20,50 @@ using namespace std::chrono_literals;
 
 // How long an instance that is there but has no name on the bus yet (it is starting) gets.
 constexpr auto kAnswerWait = 3s;
-// A shutter sound still playing is heard to its end, but a stuck device never holds the command.
-constexpr auto kSoundWait = 3s;
+// Long enough for a capture the pipeline finishes later (a portal may ask the user first),
+// short enough that a stuck instance does not hold a script forever.
+constexpr int kRequestTimeoutMs = 60'000;
 
-int saved(const std::string& path) {
+}  // namespace
+
+int reportSaved(const std::string& path) {
     std::fprintf(stdout, "%s\n", path.c_str());
     std::fflush(stdout);
     return 0;
 }
 
-int failed(const std::string& cause) {
+int reportFailed(const std::string& cause) {
     std::fprintf(stderr, "lumora: %s\n", cause.c_str());
     return 1;
 }
 
-// No instance: this process is the instance for one capture, with the options and the capture
-// folder a started one would have, and ends as one would (the counter kept at shut-down too).
-int captureHere(CaptureTarget target, int argc, char** argv) {
-    // Only a process that captures itself needs the application object (the event loop of a
-    // portal's answer, the session bus of the desktop's services).
-    QCoreApplication app(argc, argv);
-    loadSettingsQuietly();
-    // The command prints its own line about a lost capture; the program's report would repeat it.
-    capture::setLossReportOnStandardError(false);
-    const platform::WindowHandle window =
-        target == CaptureTarget::Window ? platform::foregroundWindow() : 0;
-    int code = -1;
-    capture::captureAndSave(
-        window, CaptureKind::Manual, [&code](const capture::CaptureOutcome& outcome) {
-            code = outcome.saved ? saved(outcome.path)
-                                 : failed("the capture was not saved: " + outcome.error);
-            QCoreApplication::exit(code);
-        });
-    // The pipeline may finish later, on the event loop.
-    if (code < 0)
-        QCoreApplication::exec();
-    capture::finishPendingCaptures();
-    settings::writeShutdownCounter(captureSettings().captureCounter);
-    const auto soundEnd = std::chrono::steady_clock::now() + kSoundWait;
-    while (platform::activeSoundCount() > 0 && std::chrono::steady_clock::now() < soundEnd)
-        std::this_thread::sleep_for(20ms);
-    platform::stopAllSounds();
-    return code;
+RequestAnswer requestCapture(CaptureTarget target) {
+    // libdbus rather than QtDBus: the asking process needs no application object (and, with
+    // the program split, no Qt at all).
+    const platform::dbus::CallAnswer answer = platform::dbus::callForString(
+        kBusName, kObjectPath, kInterface,
+        target == CaptureTarget::Window ? "CaptureWindow" : "CaptureScreen", kRequestTimeoutMs);
+    switch (answer.status) {
+        case platform::dbus::CallAnswer::Reply:
+            return {RequestAnswer::Saved, answer.text};
+        case platform::dbus::CallAnswer::NoBus:
+            return {RequestAnswer::NoBus, answer.text};
+        case platform::dbus::CallAnswer::Error:
+            break;
+    }
+    const std::string& name = answer.errorName;
+    if (name == kNotSavedError)
+        return {RequestAnswer::NotSaved, answer.text};
+    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+        name == "org.freedesktop.DBus.Error.NameHasNoOwner")
+        return {RequestAnswer::Gone, answer.text};
+    if (name == "org.freedesktop.DBus.Error.Disconnected")
+        return {RequestAnswer::NoBus, answer.text};
+    if (name == "org.freedesktop.DBus.Error.InvalidArgs")
+        return {RequestAnswer::Failed,
+                "the running Lumora gave an answer this program cannot read"};
+    return {RequestAnswer::Failed, answer.text.empty() ? name : answer.text};
 }
-
-}  // namespace
 
 bool instanceRunning() {
     switch (platform::takeInstanceLock()) {
@@ -97,7 +89,7 @@ bool instanceRunning() {
     return false;
 }
 
-int runCaptureCommand(const Command& command, int argc, char** argv) {
+int runCaptureCommand(const Command& command, int argc, char** argv, CaptureHere here) {
     // No application object yet: a request the running instance makes costs this process only
     // its start and one call on the bus. The wait comes first, so the instance that captures is the
     // one running by then and the window captured is the one that has the focus by then.
@@ -106,30 +98,31 @@ int runCaptureCommand(const Command& command, int argc, char** argv) {
     const auto giveUp = std::chrono::steady_clock::now() + kAnswerWait;
     for (;;) {
         if (!instanceRunning())
-            return captureHere(command.target, argc, argv);
+            return here(command.target, argc, argv);
         const RequestAnswer answer = requestCapture(command.target);
         switch (answer.status) {
             case RequestAnswer::Saved:
-                return saved(answer.text);
+                return reportSaved(answer.text);
             case RequestAnswer::NotSaved:
-                return failed("the capture was not saved: " + answer.text);
+                return reportFailed("the capture was not saved: " + answer.text);
             case RequestAnswer::NoBus:
                 // Capturing beside the instance would race it for the running number.
-                return failed(
+                return reportFailed(
                     "Lumora is running, but the session bus cannot be reached to ask it"
                     " for the capture (" +
                     answer.text + ")");
             case RequestAnswer::Failed:
-                return failed("the running Lumora did not make the capture: " + answer.text);
+                return reportFailed("the running Lumora did not make the capture: " + answer.text);
             case RequestAnswer::Gone:
                 break;
         }
         // Not on the bus yet (still starting) or just ending: ask again, or capture here once
         // it has gone.
         if (std::chrono::steady_clock::now() >= giveUp)
-            return failed(std::string("Lumora is running, but does not answer on the session bus"
-                                      " under ") +
-                          kBusName);
+            return reportFailed(
+                std::string("Lumora is running, but does not answer on the session bus"
+                            " under ") +
+                kBusName);
         std::this_thread::sleep_for(50ms);
     }
 }

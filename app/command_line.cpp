@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace lumora::app {
 
@@ -108,6 +109,24 @@ std::string shortUsage() {
 
 std::string versionText() {
     return std::string("lumora ") + LUMORA_VERSION + "\n";
+}
+
+int answerFromCommandLine(const Command& command) {
+    switch (command.action) {
+        case CommandAction::Help:
+            std::fputs(usageText().c_str(), stdout);
+            return 0;
+        case CommandAction::Version:
+            std::fputs(versionText().c_str(), stdout);
+            return 0;
+        case CommandAction::Misuse:
+            std::fprintf(stderr, "lumora: %s\n%s", command.problem.c_str(), shortUsage().c_str());
+            return 2;
+        case CommandAction::Capture:
+        case CommandAction::Start:
+            break;
+    }
+    return -1;
 }
 
 }  // namespace lumora::app

@@ -35,4 +35,8 @@ std::string usageText();
 std::string shortUsage();
 std::string versionText();
 
+// Help, version and misuse are answered from the command line alone: prints the answer and
+// gives the exit code (0, 0, 2); -1 for a command that needs the program.
+int answerFromCommandLine(const Command& command);
+
 }  // namespace lumora::app

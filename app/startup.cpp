@@ -140,21 +140,10 @@ bool programEnding() {
 int runProgram(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
     const Command command = parseCommandLine(args);
-    switch (command.action) {
-        case CommandAction::Help:
-            std::fputs(usageText().c_str(), stdout);
-            return 0;
-        case CommandAction::Version:
-            std::fputs(versionText().c_str(), stdout);
-            return 0;
-        case CommandAction::Misuse:
-            std::fprintf(stderr, "lumora: %s\n%s", command.problem.c_str(), shortUsage().c_str());
-            return 2;
-        case CommandAction::Capture:
-            return runCaptureCommand(command, argc, argv);
-        case CommandAction::Start:
-            break;
-    }
+    if (const int code = answerFromCommandLine(command); code >= 0)
+        return code;
+    if (command.action == CommandAction::Capture)
+        return runCaptureCommand(command, argc, argv);
 
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));

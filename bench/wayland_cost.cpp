@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dbus/method_call.h"
+#include "platform/bus_call.h"
 #include "platform/snapshot_bmp.h"
 #include "platform/wayland/screencopy.h"
 

@@ -11,7 +11,8 @@ portal=$1 test=$2 program=$3 sources=$4
 shift 4
 stage=$(mktemp -d /tmp/lumora-wayland-test.XXXXXX) || exit 1
 trap 'rm -rf "$stage"' EXIT
-cp "$test" "$program" "$sources/lsan.supp" "$sources/support/fake_portal.py" "$stage/" || exit 1
+cp "$test" "$program" "$(dirname "$program")/lumora-program.so" "$sources/lsan.supp" \
+  "$sources/support/fake_portal.py" "$stage/" || exit 1
 chmod -R a+rX "$stage"
 export LUMORA_EXECUTABLE="$stage/$(basename "$program")" LUMORA_TEST_PORTAL="$portal"
 export LUMORA_FAKE_PORTAL="$stage/fake_portal.py"

@@ -31,6 +31,8 @@ using lumora::settings::Option;
 
 namespace {
 
+constexpr char kLibrary[] = "lumora-program.so";
+
 std::string programPath() {
     const char* staged = std::getenv("LUMORA_EXECUTABLE");
     return staged && *staged ? staged : LUMORA_EXECUTABLE;
@@ -136,6 +138,8 @@ public:
         dir_ = fsDir_.path() / "app";
         fs::create_directory(dir_);
         fs::copy_file(programPath(), dir_ / "lumora");
+        // The program proper, which the command loads from beside itself.
+        fs::copy_file(fs::path(programPath()).parent_path() / kLibrary, dir_ / kLibrary);
         store(Option::Logo, 0);
         store(Option::Sound, 0);
         store(Option::Naming, 0);
@@ -178,7 +182,7 @@ public:
     std::vector<std::string> files() const {
         std::vector<std::string> names;
         for (const auto& name : listFolder(dir_))
-            if (name != "lumora" && name[0] != '.')
+            if (name != "lumora" && name != kLibrary && name[0] != '.')
                 names.push_back(name);
         return names;
     }
@@ -437,7 +441,7 @@ TEST_F(WaylandNoPortal, CapturesFailWithTheCauseAndWriteNothing) {
     ASSERT_TRUE(program.start());
     std::this_thread::sleep_for(4s);
     EXPECT_TRUE(program.running());
-    EXPECT_EQ(listFolder(program.folder()), std::vector<std::string>{"lumora"});
+    EXPECT_EQ(listFolder(program.folder()), (std::vector<std::string>{"lumora", kLibrary}));
     // Each lost capture is reported, with the cause.
     const std::string errors = program.errors();
     const auto lost = errors.find("was not saved in " + program.folder().string() + "/");
