@@ -7,7 +7,7 @@
 // (XDG_CONFIG_HOME) that says no logo, no sound, BMP. Prints lines "name value", times in ms:
 //   one-off, running, grim       medians of COUNT whole processes
 //   differing-one-off, differing-running   pixels unlike grim's picture taken right after
-//   start (the program's --version: process start and libraries), start-true (/bin/true),
+//   start (the command's --version: its start with its libraries), start-true (/bin/true),
 //   bus (a call on the session bus from a fresh connection), copy (the compositor's copy into
 //   kept shared memory), pack (the picture as a BMP image), write (the BMP file written)
 #include <fcntl.h>

@@ -21,11 +21,16 @@ namespace {
 
 constexpr char kLibraryName[] = "lumora-program.so";
 
-// Beside the program (a build, a copy with its library), then where the package puts it, then
-// where this build made it.
+// Beside the program (a build, a copy with its library), then in the library folder of the
+// prefix it was installed under (whichever prefix that was), then where this build's
+// installation puts it, then where this build made it.
 void* openProgramLibrary() {
-    const std::string candidates[] = {lumora::platform::programDirectory() + "/" + kLibraryName,
-                                      LUMORA_INSTALLED_LIBRARY, LUMORA_BUILT_LIBRARY};
+    const std::string folder = lumora::platform::programDirectory();
+    const std::string candidates[] = {
+        folder + "/" + kLibraryName,
+        folder + "/../" LUMORA_INSTALLED_LIBRARY_FOLDER "/" + kLibraryName,
+        LUMORA_INSTALLED_PREFIX "/" LUMORA_INSTALLED_LIBRARY_FOLDER "/" + std::string(kLibraryName),
+        LUMORA_BUILT_LIBRARY};
     std::string problems;
     for (const std::string& path : candidates) {
         if (path.empty() || access(path.c_str(), R_OK) != 0)
