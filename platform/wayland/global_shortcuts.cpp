@@ -192,10 +192,11 @@ void GlobalShortcuts::list() {
             if (!self)
                 return;
             // A portal that cannot list is asked to bind, as one that lists nothing.
-            const PortalShortcuts listed = code == 0 ? boundShortcutsOf(results) : PortalShortcuts();
+            const PortalShortcuts listed =
+                code == 0 ? boundShortcutsOf(results) : PortalShortcuts();
             std::error_code error;
-            const bool boundBefore = !self->boundMarker_.empty() &&
-                                     std::filesystem::exists(self->boundMarker_, error);
+            const bool boundBefore =
+                !self->boundMarker_.empty() && std::filesystem::exists(self->boundMarker_, error);
             if (shouldBindShortcuts(listed, boundBefore)) {
                 self->bind(captureShortcutsAssigned(listed));
                 return;
@@ -211,8 +212,8 @@ void GlobalShortcuts::bind(bool keysKnown) {
     const QString token = newHandleToken(QStringLiteral("bind"));
     PortalRequest::start(
         bus_, bindShortcutsCall(session_, token), token, kBindTimeoutMs,
-        [self = QPointer<GlobalShortcuts>(this), keysKnown](
-            uint code, const QVariantMap& results, const QString& failure) {
+        [self = QPointer<GlobalShortcuts>(this), keysKnown](uint code, const QVariantMap& results,
+                                                            const QString& failure) {
             if (!self)
                 return;
             if (code != 0) {

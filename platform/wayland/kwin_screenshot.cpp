@@ -84,8 +84,8 @@ QRect opaqueBounds(const QImage& argb) {
 }
 
 // Sends `call` (made with the write end of a new pipe) and reads the raw picture KWin writes.
-void captureWithKWin(QDBusMessage (*makeCall)(const QDBusUnixFileDescriptor&),
-                     const char* what, KWinPictureDone done) {
+void captureWithKWin(QDBusMessage (*makeCall)(const QDBusUnixFileDescriptor&), const char* what,
+                     KWinPictureDone done) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         done({{}, QStringLiteral("no pipe for the picture from KWin"), false});
@@ -118,7 +118,8 @@ void captureWithKWin(QDBusMessage (*makeCall)(const QDBusUnixFileDescriptor&),
             close(readEnd);
             QImage image = kwinImageFromResults(reply.value(), data);
             if (image.isNull()) {
-                done({{}, QStringLiteral("KWin sent no usable %1 picture").arg(QLatin1String(what)),
+                done({{},
+                      QStringLiteral("KWin sent no usable %1 picture").arg(QLatin1String(what)),
                       false});
                 return;
             }

@@ -251,22 +251,21 @@ private:
         }
         switch (desktop_) {
             case Desktop::Kde:
-                captureActiveWindowWithKWin(
-                    [this, finish, life = std::weak_ptr<int>(life_)](KWinPicture window) {
-                        if (life.expired())
-                            return;
-                        if (!window.image.isNull()) {
-                            finish(window.image, {});
-                            return;
-                        }
-                        // The whole screen rather than nothing: a capture is never lost for
-                        // want of the window.
-                        std::fprintf(stderr, "lumora: %s\n",
-                                     window.failure.toLocal8Bit().constData());
-                        noteOnce(window.notAuthorized ? QString::fromUtf8(kKWinNotAuthorizedNote)
-                                                      : QString::fromLatin1(kNoActiveWindowNote));
-                        screen(finish);
-                    });
+                captureActiveWindowWithKWin([this, finish,
+                                             life = std::weak_ptr<int>(life_)](KWinPicture window) {
+                    if (life.expired())
+                        return;
+                    if (!window.image.isNull()) {
+                        finish(window.image, {});
+                        return;
+                    }
+                    // The whole screen rather than nothing: a capture is never lost for
+                    // want of the window.
+                    std::fprintf(stderr, "lumora: %s\n", window.failure.toLocal8Bit().constData());
+                    noteOnce(window.notAuthorized ? QString::fromUtf8(kKWinNotAuthorizedNote)
+                                                  : QString::fromLatin1(kNoActiveWindowNote));
+                    screen(finish);
+                });
                 return;
             case Desktop::Sway:
                 swayWindowCapture(job->window, finish);
@@ -282,24 +281,24 @@ private:
     void screen(const PictureDone& done) {
         if (desktop_ == Desktop::Kde && !kwinScreenRefused_) {
             // KWin's raw pixels through a pipe: no PNG written, read back and deleted.
-            captureWorkspaceWithKWin(
-                [this, done, life = std::weak_ptr<int>(life_)](KWinPicture workspace) {
-                    if (life.expired())
-                        return;
-                    if (workspace.image.isNull()) {
-                        std::fprintf(stderr, "lumora: %s; using the screenshot portal\n",
-                                     workspace.failure.toLocal8Bit().constData());
-                        kwinScreenRefused_ = workspace.notAuthorized;
-                        portalScreen(done);
-                        return;
-                    }
-                    const auto layout = x11::screenLayout();
-                    done(layout ? crop(workspace.image,
-                                       QRect(layout->x, layout->y, layout->width, layout->height),
-                                       layout)
-                                : workspace.image,
-                         {});
-                });
+            captureWorkspaceWithKWin([this, done,
+                                      life = std::weak_ptr<int>(life_)](KWinPicture workspace) {
+                if (life.expired())
+                    return;
+                if (workspace.image.isNull()) {
+                    std::fprintf(stderr, "lumora: %s; using the screenshot portal\n",
+                                 workspace.failure.toLocal8Bit().constData());
+                    kwinScreenRefused_ = workspace.notAuthorized;
+                    portalScreen(done);
+                    return;
+                }
+                const auto layout = x11::screenLayout();
+                done(layout
+                         ? crop(workspace.image,
+                                QRect(layout->x, layout->y, layout->width, layout->height), layout)
+                         : workspace.image,
+                     {});
+            });
             return;
         }
         portalScreen(done);

@@ -48,8 +48,8 @@ std::vector<QRect> frames(const std::string& match) {
     std::vector<QRect> found;
     for (const QString& line : QString::fromStdString(kwin("kwin_clients")).split('\n')) {
         const QStringList f = line.split('|');
-        if (f.size() < 5 || (f[2] != QString::fromStdString(match) &&
-                             f[1] != QString::fromStdString(match)))
+        if (f.size() < 5 ||
+            (f[2] != QString::fromStdString(match) && f[1] != QString::fromStdString(match)))
             continue;
         const QStringList g = f[3].split(',');
         found.emplace_back(g[0].toInt(), g[1].toInt(), g[2].toInt(), g[3].toInt());
@@ -130,23 +130,26 @@ std::string actionId(const std::string& action) {
 }
 
 bool kglobalaccel(const std::string& method, const std::string& arguments) {
-    return runCommand("gdbus call --session --dest org.kde.kglobalaccel --object-path "
-                      "/kglobalaccel --method org.kde.KGlobalAccel." +
-                      method + " " + arguments + " >/dev/null") == 0;
+    return runCommand(
+               "gdbus call --session --dest org.kde.kglobalaccel --object-path "
+               "/kglobalaccel --method org.kde.KGlobalAccel." +
+               method + " " + arguments + " >/dev/null") == 0;
 }
 
 bool invokeShortcut(const std::string& action) {
-    return runCommand("gdbus call --session --dest org.kde.kglobalaccel --object-path "
-                      "/component/lumora --method org.kde.kglobalaccel.Component.invokeShortcut " +
-                      action + " default >/dev/null") == 0;
+    return runCommand(
+               "gdbus call --session --dest org.kde.kglobalaccel --object-path "
+               "/component/lumora --method org.kde.kglobalaccel.Component.invokeShortcut " +
+               action + " default >/dev/null") == 0;
 }
 
 // The notifications sent on the session bus (the tray's balloons arrive so).
 class Notifications {
 public:
     Notifications() {
-        monitor_.start("dbus-monitor", {"--session", "type='method_call',interface='org."
-                                                     "freedesktop.Notifications',member='Notify'"});
+        monitor_.start("dbus-monitor", {"--session",
+                                        "type='method_call',interface='org."
+                                        "freedesktop.Notifications',member='Notify'"});
         monitor_.waitForStarted(5000);
         std::this_thread::sleep_for(300ms);
     }
@@ -248,9 +251,9 @@ TEST(KdePlasma, InstalledLumoraCapturesWindowsScreensAndKeys) {
     // while it is open takes the desktop's portal down).
     for (const char* action : {"screen", "window"}) {
         ASSERT_TRUE(kglobalaccel("doRegister", actionId(action)));
-        ASSERT_TRUE(kglobalaccel("setForeignShortcut",
-                                 actionId(action) + (action[0] == 's' ? " '[83886136]'"
-                                                                      : " '[83886137]'")));
+        ASSERT_TRUE(kglobalaccel(
+            "setForeignShortcut",
+            actionId(action) + (action[0] == 's' ? " '[83886136]'" : " '[83886137]'")));
     }
 
     Notifications notifications;
