@@ -52,9 +52,10 @@ const char kKWinNotAuthorizedNote[] =
     "窗口截图截取的是整个屏幕。";
 // Plasma's GlobalShortcuts portal takes the shortcuts but assigns no keys to them.
 const char kKdeKeysHint[] =
-    "在 KDE Plasma 中，PrintScreen 和 Insert 只有当前窗口收得到。请在 系统设置 → 快捷键 → "
-    "Lumora 中为“截取屏幕”和“截取活动窗口”指定按键；也可以在 系统设置 → 快捷键 中添加命令"
-    "“lumora --capture screen”和“lumora --capture window”并为它们指定按键。";
+    "在 KDE Plasma 中，PrintScreen 和 Insert 只有当前窗口收得到。请在 系统设置 → 快捷键 中"
+    "添加应用程序 Lumora（系统设置 → 快捷键 → Lumora），为“截取屏幕”和“截取活动窗口”指定"
+    "按键；也可以在那里添加命令“lumora --capture screen”和“lumora --capture window”，再为它们"
+    "指定按键。";
 const char kKeysHint[] =
     "PrintScreen and Insert reach only the focused program in this Wayland session. To capture "
     "with keys, bind the commands \"lumora --capture screen\" and \"lumora --capture window\" "
