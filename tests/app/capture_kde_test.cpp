@@ -221,8 +221,12 @@ public:
         stderr_ += process_.readAllStandardError().toStdString();
         return stderr_;
     }
+    // The command's status; its output (standard error too) joins errors().
     int run(const std::string& arguments) {
-        return runCommand("\"" + program_.string() + "\" " + arguments);
+        std::string out;
+        const int status = runCommand("\"" + program_.string() + "\" " + arguments + " 2>&1", &out);
+        stderr_ += out;
+        return status;
     }
 
 private:
@@ -271,7 +275,7 @@ TEST(KdePlasma, InstalledLumoraCapturesWindowsScreensAndKeys) {
 
     // The focused window with its frame: no margin, the pixels the desktop shows there (but
     // for the frame's rounded top corners, which KWin draws over the shadow).
-    ASSERT_EQ(program1->run("--capture window"), 0);
+    ASSERT_EQ(program1->run("--capture window"), 0) << program1->errors();
     const QImage window = program1->waitForPicture(0);
     ASSERT_EQ(window.size(), frame.size()) << program1->errors();
     const QImage desktop = desktopScreenshot();
@@ -280,7 +284,7 @@ TEST(KdePlasma, InstalledLumoraCapturesWindowsScreensAndKeys) {
     EXPECT_EQ(differingPixels(window, desktop.copy(frame), corners), 0);
 
     // The screen equals the desktop's own screenshot, but for Lumora's own window.
-    ASSERT_EQ(program1->run("--capture screen"), 0);
+    ASSERT_EQ(program1->run("--capture screen"), 0) << program1->errors();
     const QImage screen = program1->waitForPicture(1);
     EXPECT_EQ(differingPixels(screen, desktopScreenshot(), frames(std::to_string(program1->pid()))),
               0);
@@ -330,6 +334,20 @@ TEST(KdePlasma, InstalledLumoraCapturesWindowsScreensAndKeys) {
     EXPECT_EQ(settingsPages(), pagesBefore);
     EXPECT_EQ(filesWrittenSince(env("HOME"), since, program2.folder()), std::vector<std::string>{});
     EXPECT_EQ(newTopLevelFiles("/tmp", since), std::vector<std::string>{});
+
+    // A copy run from outside the installation is refused the window by KWin: the capture is
+    // the whole screen, through the portal, and the note names the real cause.
+    const fs::path elsewhere = fs::path(env("HOME")) / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::copy_file(program, elsewhere / "lumora");
+    Program copy(elsewhere / "lumora");
+    ASSERT_TRUE(copy.start());
+    ASSERT_NE(kwin("kwin_activate_caption LumoraTarget").find("ok"), std::string::npos);
+    ASSERT_EQ(copy.run("--capture window"), 0) << copy.errors();
+    EXPECT_EQ(copy.waitForPicture(0).size(), screen.size()) << copy.errors();
+    EXPECT_TRUE(notifications.seen("没有连同它的桌面文件一起安装")) << copy.errors();
+    copy.stop();
+    EXPECT_NE(copy.errors().find("not authorized"), std::string::npos) << copy.errors();
     foreign.kill();
     foreign.waitForFinished(3000);
 }
