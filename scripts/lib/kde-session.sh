@@ -3,8 +3,8 @@
 # desktop: kwin_wayland (virtual output, OpenGL compositing on llvmpipe, rootless XWayland,
 # its built-in kglobalaccel), a private session bus, PipeWire + wireplumber, and
 # xdg-desktop-portal 1.16 with the KDE backend, in which org.freedesktop.portal.Screenshot
-# answers non-interactively. There is no Plasma shell: no panel, no tray host, no
-# System Settings.
+# answers non-interactively. There is no Plasma shell: no panel, no tray host (but with
+# KDS_TRAY=1), no System Settings.
 #
 # Usage (as root):  kde-session.sh [--] COMMAND [ARGS...]
 #   The command runs as an unprivileged user ($KDS_USER, default nobody) in a new PID
@@ -25,7 +25,7 @@
 # Knobs: KDS_USER (nobody), KDS_SIZE (1920x1080), KDS_START_TIMEOUT (40 s),
 #        KDS_TRAY=1 starts kded5 (the StatusNotifierWatcher) and a stand-in for the panel's
 #        StatusNotifierHost, so tray icons are shown as under Plasma's panel,
-#        KDS_PASS_ENV (names of variables passed through to the command),
+#        KDS_PASS_ENV (names of variables passed through to the command; values without blanks),
 #        KDS_COMPOSE (O2; Q = QPainter, which has no screenshot effect, so no ScreenShot2
 #        and no Screenshot portal), KDS_KEEP=1 keeps the session directory (it is always
 #        kept on failure), KDS_DEBUG=1 records the bus in log/dbus-monitor.log and turns on
@@ -34,7 +34,8 @@
 #   qtwayland5 breeze (the window decoration) plasma-workspace qml-module-qtquick-controls2
 #   qml-module-qtquick-layouts qml-module-org-kde-kirigami2 (the KDE backend's dialogs
 #   import these even for a non-interactive screenshot: without them it crashes) pipewire
-#   wireplumber python3-gi x11-utils (all with --no-install-recommends).
+#   wireplumber python3-gi x11-utils libcap2-bin, kded5 for KDS_TRAY (all with
+#   --no-install-recommends; scripts/setup installs them).
 set -u
 
 if [ "${1:-}" != "--inner" ]; then

@@ -213,11 +213,11 @@ public:
                 names.push_back(name);
         return names;
     }
-    // The picture of the next capture file after `count`, once complete.
+    // The picture of the next capture file after `count` (a file shows its own name only once
+    // complete).
     QImage waitForPicture(std::size_t count) const {
         if (!waitUntil([&] { return files().size() > count; }, 60s))
             return {};
-        std::this_thread::sleep_for(300ms);  // written at once, but give the write its time
         return QImage(QString::fromStdString((folder() / files().at(count)).string()));
     }
     std::string errors() {
