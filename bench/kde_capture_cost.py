@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """kde_capture_cost.py PREFIX RUNS: in the KDE test desktop (scripts/lib/kde-session.sh), the
-time from `lumora --capture screen` to a complete BMP file, answered by a running instance:
-the installed program (KWin grants it CaptureWorkspace: raw pixels through a pipe) against a
-copy outside the installation (refused by KWin, so the Screenshot portal: a PNG written,
-read back and deleted). Prints "<kwin median ms> <portal median ms>"."""
+time from `lumora --capture screen` to a complete BMP file, answered by a running instance and
+by the command alone: the installed program (KWin grants it CaptureWorkspace: raw pixels
+through a pipe) against a copy outside the installation (refused by KWin, so the Screenshot
+portal: a PNG written, read back and deleted). Prints the medians in ms:
+"<kwin running> <portal running> <kwin alone> <portal alone>"."""
 import os
 import shutil
 import statistics
@@ -33,40 +34,47 @@ def captures(folder):
     return {n for n in os.listdir(folder) if n.endswith(".bmp") and not n.startswith(".")}
 
 
+def requests(program, count, log):
+    """`count` timed requests, after one that warms up and tells a complete file's size."""
+    folder = os.path.dirname(program)
+    size, times = None, []
+    for i in range(count + 1):
+        before = captures(folder)
+        t0 = time.monotonic()
+        subprocess.run([program, "--capture", "screen"], check=True,
+                       stdout=subprocess.DEVNULL, stderr=log)
+        deadline = t0 + 20
+        while time.monotonic() < deadline:
+            new = captures(folder) - before
+            if new:
+                path = os.path.join(folder, new.pop())
+                if size is None or os.path.getsize(path) >= size:
+                    break
+            time.sleep(0.001)
+        else:
+            raise SystemExit("no capture from " + program)
+        elapsed = (time.monotonic() - t0) * 1000
+        if size is None:
+            time.sleep(0.5)
+            size = os.path.getsize(path)
+        else:
+            times.append(elapsed)
+        time.sleep(0.2)
+    return statistics.median(times)
+
+
 def measure(program):
+    """Medians beside a running instance, then of the command alone."""
     folder = os.path.dirname(program)
     log = open(os.path.join(home, os.path.basename(folder) + ".log"), "w")
     running = subprocess.Popen([program], stdout=log, stderr=log)
     try:
         time.sleep(4)  # its window up, its session ready
-        size, times = None, []
-        for i in range(runs + 1):
-            before = captures(folder)
-            t0 = time.monotonic()
-            subprocess.run([program, "--capture", "screen"], check=True,
-                           stdout=subprocess.DEVNULL)
-            deadline = t0 + 20
-            while time.monotonic() < deadline:
-                new = captures(folder) - before
-                if new:
-                    path = os.path.join(folder, new.pop())
-                    current = os.path.getsize(path)
-                    if size is None or current >= size:
-                        break
-                time.sleep(0.001)
-            else:
-                raise SystemExit("no capture from " + program)
-            elapsed = (time.monotonic() - t0) * 1000
-            if size is None:
-                time.sleep(0.5)  # the first one warms up and tells the complete size
-                size = os.path.getsize(path)
-            else:
-                times.append(elapsed)
-            time.sleep(0.2)
-        return statistics.median(times)
+        beside = requests(program, runs, log)
     finally:
         running.terminate()
         running.wait(10)
+    return beside, requests(program, max(5, runs // 2), log)
 
 
 def used_portal(folder):
@@ -74,12 +82,12 @@ def used_portal(folder):
         return "using the screenshot portal" in f.read()
 
 
-kwin = measure(installed)
+kwin, kwin_alone = measure(installed)
 portal_dir = os.path.join(home, "elsewhere")
 os.makedirs(portal_dir, exist_ok=True)
 copy = os.path.join(portal_dir, "lumora")
 shutil.copy(installed, copy)
-portal = measure(copy)
+portal, portal_alone = measure(copy)
 if used_portal("bin") or not used_portal("elsewhere"):
     raise SystemExit("the captures did not take the paths measured (see ~/*.log)")
-print("%.1f %.1f" % (kwin, portal))
+print("%.1f %.1f %.1f %.1f" % (kwin, portal, kwin_alone, portal_alone))
