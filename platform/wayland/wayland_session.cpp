@@ -263,6 +263,8 @@ private:
                     // The whole screen rather than nothing: a capture is never lost for
                     // want of the window.
                     std::fprintf(stderr, "lumora: %s\n", window.failure.toLocal8Bit().constData());
+                    // Refused the window, refused the screen: straight to the portal.
+                    kwinScreenRefused_ = kwinScreenRefused_ || window.notAuthorized;
                     noteOnce(window.notAuthorized ? QString::fromUtf8(kKWinNotAuthorizedNote)
                                                   : QString::fromLatin1(kNoActiveWindowNote));
                     screen(finish);
