@@ -215,9 +215,26 @@ LRESULT CALLBACK controlSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 
 // --- Picture buttons: four images, never the focus ---
 
-void paintPictureButton(HWND hwnd, const ControlState& control) {
+void paintPictureButton(HWND hwnd, WindowState& window, const ControlState& control) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(hwnd, &paint);
+    RECT rect;
+    GetClientRect(hwnd, &rect);
+    HDC buffer = CreateCompatibleDC(dc);
+    HBITMAP bitmap =
+        CreateCompatibleBitmap(dc, std::max<LONG>(1, rect.right), std::max<LONG>(1, rect.bottom));
+    HGDIOBJ old = SelectObject(buffer, bitmap);
+    // Where the picture does not reach, the window shows through, as it does around a picture
+    // smaller than its button.
+    RECT client;
+    GetClientRect(window.hwnd, &client);
+    POINT origin{0, 0};
+    MapWindowPoints(hwnd, window.hwnd, &origin, 1);
+    SetViewportOrgEx(buffer, -origin.x, -origin.y, nullptr);
+    drawBackground(buffer, *window.def, client);
+    drawTransparentLabels(window, buffer, {});
+    SetViewportOrgEx(buffer, 0, 0, nullptr);
+
     int look = 0;  // normal, mouse over, pressed, disabled
     if (!IsWindowEnabled(hwnd))
         look = 3;
@@ -227,15 +244,17 @@ void paintPictureButton(HWND hwnd, const ControlState& control) {
         look = 1;
     const Picture picture = findPicture(control.def->images[static_cast<std::size_t>(look)]);
     if (picture) {
-        drawPicture(dc, picture, 0, 0);
+        drawPicture(buffer, picture, 0, 0);
     } else {
         // Artwork missing: still a pressable surface rather than a hole.
-        RECT rect;
-        GetClientRect(hwnd, &rect);
         DrawFrameControl(
-            dc, &rect, DFC_BUTTON,
+            buffer, &rect, DFC_BUTTON,
             DFCS_BUTTONPUSH | (look == 2 ? DFCS_PUSHED : 0u) | (look == 3 ? DFCS_INACTIVE : 0u));
     }
+    BitBlt(dc, 0, 0, rect.right, rect.bottom, buffer, 0, 0, SRCCOPY);
+    SelectObject(buffer, old);
+    DeleteObject(bitmap);
+    DeleteDC(buffer);
     EndPaint(hwnd, &paint);
 }
 
@@ -249,7 +268,7 @@ LRESULT CALLBACK pictureButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
     const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
     switch (message) {
         case WM_PAINT:
-            paintPictureButton(hwnd, *control);
+            paintPictureButton(hwnd, *window, *control);
             return 0;
         case WM_ERASEBKGND:
             return 1;
@@ -594,6 +613,42 @@ bool controlCommand(WindowState& window, int id, int code, HWND) {
         default:
             return false;
     }
+}
+
+HBRUSH pageBrush(WindowState& window, HWND control, HDC dc) {
+    ControlState* state = window.controlAt(static_cast<std::size_t>(controlIndex(control)));
+    if (state == nullptr || state->def->tabControl.empty())
+        return nullptr;
+    ControlState* tab = window.control(state->def->tabControl);
+    if (tab == nullptr || tab->hwnd == nullptr)
+        return nullptr;
+    if (window.pageBrush == nullptr) {
+        // The page's own colour, as the tab control paints it (white with the newer styles,
+        // the face colour with the classic one): taken from a drawing of it.
+        RECT rect;
+        GetClientRect(tab->hwnd, &rect);
+        HDC screen = GetDC(tab->hwnd);
+        HDC buffer = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, std::max<LONG>(1, rect.right),
+                                                std::max<LONG>(1, rect.bottom));
+        HGDIOBJ old = SelectObject(buffer, bitmap);
+        DefSubclassProc(tab->hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(buffer), 0);
+        SendMessageW(tab->hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(buffer),
+                     PRF_CLIENT | PRF_ERASEBKGND);
+        RECT page = rect;
+        SendMessageW(tab->hwnd, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&page));
+        COLORREF colour = GetPixel(buffer, (page.left + page.right) / 2, page.bottom - 2);
+        if (colour == CLR_INVALID)
+            colour = GetSysColor(COLOR_BTNFACE);
+        SelectObject(buffer, old);
+        DeleteObject(bitmap);
+        DeleteDC(buffer);
+        ReleaseDC(tab->hwnd, screen);
+        window.pageColour = colour;
+        window.pageBrush = CreateSolidBrush(colour);
+    }
+    SetBkColor(dc, window.pageColour);
+    return window.pageBrush;
 }
 
 void drawTransparentLabels(WindowState& window, HDC dc, std::string_view tabControl) {

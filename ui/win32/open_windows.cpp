@@ -271,6 +271,13 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
                 }
             }
             break;
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+            if (HBRUSH brush = pageBrush(*window, reinterpret_cast<HWND>(lParam),
+                                         reinterpret_cast<HDC>(wParam))) {
+                return reinterpret_cast<LRESULT>(brush);
+            }
+            break;
         case WM_SYSCOMMAND:
             if ((wParam & 0xFFF0) == SC_MOVE && !window->def->movable)
                 return 0;
@@ -283,6 +290,9 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             destroyWindowState(window);
             return 0;
         case WM_NCDESTROY:
+            if (window->pageBrush != nullptr)
+                DeleteObject(window->pageBrush);
+            window->pageBrush = nullptr;
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
             window->hwnd = nullptr;
             break;

@@ -47,6 +47,9 @@ struct WindowState {
     bool destroying = false;
     bool closeRequested = false;
     bool modalDone = false;
+    // Behind the controls of tab pages: the page's colour.
+    HBRUSH pageBrush = nullptr;
+    COLORREF pageColour = 0;
     // Windows this modal one disabled, enabled again when it goes.
     std::vector<HWND> disabledByModal;
 
@@ -109,6 +112,8 @@ ControlState* transparentLabelAt(WindowState& window, std::string_view tabContro
 void raiseMouse(WindowState& window, const ControlState& control, UINT message, POINT inControl,
                 WPARAM keys);
 void clickDefault(WindowState& window);
+// WM_CTLCOLOR* of a control on a tab page: the brush of the page; null for other controls.
+HBRUSH pageBrush(WindowState& window, HWND control, HDC dc);
 void registerControlClasses();
 void setLabelText(WindowState& window, ControlState& control, std::string_view text);
 void setLabelColour(WindowState& window, ControlState& control, Colour colour);
