@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "platform/shell_testing.h"
 #include "ui/events.h"
 #include "ui/win32/state.h"
 
@@ -69,6 +70,79 @@ void invalidateLabel(WindowState& window, const ControlState& label) {
     InvalidateRect(window.hwnd, &rect, FALSE);
 }
 
+// --- The control scheme's frames (platform::applyControlScheme), drawn over the controls' own
+
+// radius < 0: an ellipse.
+void outline(HDC dc, RECT rect, int radius) {
+    const auto colour = platform::testing::controlSchemeFrameColour();
+    if (!colour || rect.right - rect.left < 2 || rect.bottom - rect.top < 2)
+        return;
+    HPEN pen =
+        CreatePen(PS_SOLID, 1, RGB((*colour >> 16) & 0xFF, (*colour >> 8) & 0xFF, *colour & 0xFF));
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+    if (radius < 0)
+        Ellipse(dc, rect.left, rect.top, rect.right, rect.bottom);
+    else
+        RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, 2 * radius, 2 * radius);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+}
+
+// The size of the check box and radio circle the classic controls draw.
+constexpr int kIndicatorSize = 13;
+
+void outlineControl(HWND hwnd, const ControlState& control) {
+    if (!platform::testing::controlSchemeFrameColour() || !IsWindowVisible(hwnd))
+        return;
+    const ControlKind kind = control.def->kind;
+    if (kind == ControlKind::EditBox) {
+        // The edit box's frame is outside its client area.
+        HDC dc = GetWindowDC(hwnd);
+        RECT rect;
+        GetWindowRect(hwnd, &rect);
+        OffsetRect(&rect, -rect.left, -rect.top);
+        outline(dc, rect, 2);
+        ReleaseDC(hwnd, dc);
+        return;
+    }
+    HDC dc = GetDC(hwnd);
+    RECT rect;
+    GetClientRect(hwnd, &rect);
+    if (kind == ControlKind::Button) {
+        outline(dc, rect, 2);
+    } else if (kind == ControlKind::Checkbox || kind == ControlKind::RadioButton) {
+        const int top = (rect.bottom - kIndicatorSize) / 2;
+        outline(dc, RECT{0, top, kIndicatorSize, top + kIndicatorSize},
+                kind == ControlKind::Checkbox ? 1 : -1);
+    }
+    ReleaseDC(hwnd, dc);
+}
+
+// Messages after which a standard control may have drawn itself anew, outside WM_PAINT too.
+bool mayRedraw(UINT message) {
+    switch (message) {
+        case WM_PAINT:
+        case WM_NCPAINT:
+        case WM_ENABLE:
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_SETTEXT:
+        case BM_SETSTATE:
+        case BM_SETCHECK:
+        case BM_CLICK:
+        case WM_CAPTURECHANGED:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // --- Mouse events of standard controls, the edit boxes' input modes, the tab control's labels
 
 bool acceptsChar(EditMode mode, wchar_t c) {
@@ -112,6 +186,10 @@ void paintTab(HWND tab, WindowState& window, const ControlState& control) {
     DefSubclassProc(tab, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(buffer),
                     PRF_CLIENT | PRF_ERASEBKGND);
     drawTransparentLabels(window, buffer, control.def->name);
+    RECT header{};
+    if (SendMessageW(tab, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&header))) {
+        outline(buffer, RECT{0, header.bottom, rect.right, rect.bottom}, 2);
+    }
     BitBlt(dc, 0, 0, rect.right, rect.bottom, buffer, 0, 0, SRCCOPY);
     SelectObject(buffer, old);
     DeleteObject(bitmap);
@@ -206,11 +284,14 @@ LRESULT CALLBACK controlSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             break;
         case WM_NCDESTROY:
             RemoveWindowSubclass(hwnd, controlSubclass, kSubclassId);
-            break;
+            return DefSubclassProc(hwnd, message, wParam, lParam);
         default:
             break;
     }
-    return DefSubclassProc(hwnd, message, wParam, lParam);
+    const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+    if (mayRedraw(message) && !isTab && control->def->kind != ControlKind::Label)
+        outlineControl(hwnd, *control);
+    return result;
 }
 
 // --- Picture buttons: four images, never the focus ---

@@ -20,7 +20,6 @@
 #include "platform/shell.h"
 #include "ui/events.h"
 #include "ui/runtime.h"
-#include "ui/win32/program_end.h"
 #include "ui/win32/state.h"
 #include "ui/windows.h"
 
@@ -455,8 +454,8 @@ std::shared_ptr<WindowState> open(std::string_view name, bool modal) {
         }
     }
     startTimers(*window);
+    // Painted once the handlers have had their say, as Created may change what shows.
     ShowWindow(window->hwnd, SW_SHOW);
-    UpdateWindow(window->hwnd);
     if (HWND first = GetNextDlgTabItem(window->hwnd, nullptr, FALSE))
         SetFocus(first);
     dispatch(def->name, def->name, Event::Created);
@@ -623,17 +622,6 @@ void setWindowAlwaysOnTop(std::string_view window, bool onTop) {
 
 void quitWhenLastWindowDestroyed(bool quit) {
     win32::state().quitWhenLast = quit;
-}
-
-void destroyOpenWindows() {
-    RuntimeState& runtime = win32::state();
-    // The loop has ended: no second WM_QUIT for the windows that go now.
-    const bool quit = runtime.quitWhenLast;
-    runtime.quitWhenLast = false;
-    const auto windows = runtime.windows;
-    for (const auto& window : windows)
-        destroyWindowState(window.get());
-    runtime.quitWhenLast = quit;
 }
 
 }  // namespace lumora::ui
