@@ -270,6 +270,19 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
                 }
             }
             break;
+        case WM_ACTIVATE:
+            // Coming back, the window gives the focus to the control that had it, as a dialog
+            // does, rather than keeping it itself (where Enter and Tab would start afresh).
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus != nullptr && IsChild(hwnd, focus))
+                    window->lastFocus = focus;
+            } else if (window->lastFocus != nullptr && IsWindow(window->lastFocus) &&
+                       IsWindowVisible(window->lastFocus) && IsWindowEnabled(window->lastFocus)) {
+                SetFocus(window->lastFocus);
+                return 0;
+            }
+            break;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
             if (HBRUSH brush = pageBrush(*window, reinterpret_cast<HWND>(lParam),

@@ -47,6 +47,7 @@ struct WindowState {
     bool destroying = false;
     bool closeRequested = false;
     bool modalDone = false;
+    HWND lastFocus = nullptr;  // the control that had the focus when the window was left
     // Behind the controls of tab pages: the page's colour.
     HBRUSH pageBrush = nullptr;
     COLORREF pageColour = 0;
