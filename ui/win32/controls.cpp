@@ -41,15 +41,12 @@ int keyState(WPARAM keys) {
 // Where the control lies in the client area: controls of a tab page are placed relative to
 // their tab control.
 RECT clientRect(WindowState& window, const ControlDef& def) {
-    int left = def.rect.left;
-    int top = def.rect.top;
+    RECT rect = scaledRect(def.rect);
     if (!def.tabControl.empty()) {
-        if (ControlState* tab = window.control(def.tabControl)) {
-            left += tab->def->rect.left;
-            top += tab->def->rect.top;
-        }
+        if (ControlState* tab = window.control(def.tabControl))
+            OffsetRect(&rect, px(tab->def->rect.left), px(tab->def->rect.top));
     }
-    return RECT{left, top, left + def.rect.width, top + def.rect.height};
+    return rect;
 }
 
 void invalidateLabel(WindowState& window, const ControlState& label) {
@@ -57,9 +54,8 @@ void invalidateLabel(WindowState& window, const ControlState& label) {
         return;
     if (!label.def->tabControl.empty()) {
         if (ControlState* tab = window.control(label.def->tabControl); tab && tab->hwnd) {
-            RECT rect{label.def->rect.left - 2, label.def->rect.top - 2,
-                      label.def->rect.left + label.def->rect.width + 3,
-                      label.def->rect.top + label.def->rect.height + 3};
+            RECT rect = scaledRect(label.def->rect);
+            InflateRect(&rect, 3, 3);
             InvalidateRect(tab->hwnd, &rect, FALSE);
             return;
         }
@@ -113,9 +109,9 @@ void outlineControl(HWND hwnd, const ControlState& control) {
     if (kind == ControlKind::Button) {
         outline(dc, rect, 2);
     } else if (kind == ControlKind::Checkbox || kind == ControlKind::RadioButton) {
-        const int top = (rect.bottom - kIndicatorSize) / 2;
-        outline(dc, RECT{0, top, kIndicatorSize, top + kIndicatorSize},
-                kind == ControlKind::Checkbox ? 1 : -1);
+        const int size = px(kIndicatorSize);
+        const int top = (rect.bottom - size) / 2;
+        outline(dc, RECT{0, top, size, top + size}, kind == ControlKind::Checkbox ? 1 : -1);
     }
     ReleaseDC(hwnd, dc);
 }
@@ -229,8 +225,8 @@ LRESULT CALLBACK controlSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             const std::string_view windowName = window->name();
             if (isTab) {
                 if (ControlState* label = transparentLabelAt(*window, control->def->name, point)) {
-                    const POINT inLabel{point.x - label->def->rect.left,
-                                        point.y - label->def->rect.top};
+                    const POINT inLabel{point.x - px(label->def->rect.left),
+                                        point.y - px(label->def->rect.top)};
                     raiseMouse(*window, *label, message, inLabel, wParam);
                     if (findWindow(windowName) != window)
                         return 0;  // the handler closed the window
@@ -501,7 +497,7 @@ void createControl(WindowState& window, const ControlDef& def, std::size_t index
             }
             // Every page caption in view at once, as the layouts were drawn for: narrower
             // padding than the default.
-            SendMessageW(hwnd, TCM_SETPADDING, 0, MAKELPARAM(7, 3));
+            SendMessageW(hwnd, TCM_SETPADDING, 0, MAKELPARAM(px(7), px(3)));
             break;
         }
         case ControlKind::TransparentLabel:
@@ -772,8 +768,7 @@ void drawTransparentLabels(WindowState& window, HDC dc, std::string_view tabCont
         }
         std::wstring text = widen(label.text);
         HGDIOBJ oldFont = SelectObject(dc, fontFor(def.font));
-        const RECT area{def.rect.left, def.rect.top, def.rect.left + def.rect.width,
-                        def.rect.top + def.rect.height};
+        const RECT area = scaledRect(def.rect);
         const HRGN clip = CreateRectRgn(area.left, area.top, area.right + 2, area.bottom + 2);
         SaveDC(dc);
         ExtSelectClipRgn(dc, clip, RGN_AND);
@@ -814,8 +809,8 @@ ControlState* transparentLabelAt(WindowState& window, std::string_view tabContro
             label.disabled || !shownNow(window, label)) {
             continue;
         }
-        if (point.x >= def.rect.left && point.x < def.rect.left + def.rect.width &&
-            point.y >= def.rect.top && point.y < def.rect.top + def.rect.height) {
+        const RECT area = scaledRect(def.rect);
+        if (PtInRect(&area, point)) {
             return &label;
         }
     }
@@ -824,7 +819,7 @@ ControlState* transparentLabelAt(WindowState& window, std::string_view tabContro
 
 void raiseMouse(WindowState& window, const ControlState& control, UINT message, POINT inControl,
                 WPARAM keys) {
-    const EventArgs args{inControl.x, inControl.y, keyState(keys)};
+    const EventArgs args{unscaled(inControl.x), unscaled(inControl.y), keyState(keys)};
     dispatch(window.def->name, control.def->name,
              message == WM_LBUTTONDOWN ? Event::LeftButtonDown : Event::MouseMoved, args);
 }

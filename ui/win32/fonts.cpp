@@ -28,7 +28,7 @@ using Key = std::tuple<std::wstring, int, int, bool>;
 HFONT make(const Key& key) {
     const auto& [face, pixels, weight, underline] = key;
     // A negative height asks for the character height (the em), as the definitions give it.
-    return CreateFontW(-pixels, 0, 0, 0, std::clamp(weight, 1, 1000), FALSE,
+    return CreateFontW(-px(pixels), 0, 0, 0, std::clamp(weight, 1, 1000), FALSE,
                        underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                        face.c_str());

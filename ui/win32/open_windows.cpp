@@ -252,8 +252,8 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             const POINT point{static_cast<short>(LOWORD(lParam)),
                               static_cast<short>(HIWORD(lParam))};
             if (ControlState* label = transparentLabelAt(*window, {}, point)) {
-                const POINT inLabel{point.x - label->def->rect.left,
-                                    point.y - label->def->rect.top};
+                const POINT inLabel{point.x - px(label->def->rect.left),
+                                    point.y - px(label->def->rect.top)};
                 raiseMouse(*window, *label, message, inLabel, wParam);
             }
             return 0;
@@ -339,16 +339,17 @@ HMENU buildMenuBar(const WindowDef& def) {
 }
 
 RECT placement(const WindowDef& def) {
-    RECT rect{def.rect.left, def.rect.top, def.rect.left + def.rect.width,
-              def.rect.top + def.rect.height};
+    RECT rect = scaledRect(def.rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
     if (def.startPosition == 1) {
         RECT area{};
         if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) {
             area = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
         }
-        const int left = area.left + (area.right - area.left - def.rect.width) / 2;
-        const int top = area.top + (area.bottom - area.top - def.rect.height) / 2;
-        rect = RECT{left, top, left + def.rect.width, top + def.rect.height};
+        const int left = area.left + (area.right - area.left - width) / 2;
+        const int top = area.top + (area.bottom - area.top - height) / 2;
+        rect = RECT{left, top, left + width, top + height};
     }
     return rect;
 }
@@ -480,6 +481,35 @@ std::shared_ptr<WindowState> open(std::string_view name, bool modal) {
 RuntimeState& state() {
     static RuntimeState instance;
     return instance;
+}
+
+namespace {
+
+int screenDpi() {
+    static const int dpi = [] {
+        HDC screen = GetDC(nullptr);
+        const int value = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+        if (screen != nullptr)
+            ReleaseDC(nullptr, screen);
+        return value > 0 ? value : 96;
+    }();
+    return dpi;
+}
+
+}  // namespace
+
+int px(int value) {
+    return MulDiv(value, screenDpi(), 96);
+}
+
+int unscaled(int value) {
+    return MulDiv(value, 96, screenDpi());
+}
+
+RECT scaledRect(const Rect& rect) {
+    const int left = px(rect.left);
+    const int top = px(rect.top);
+    return RECT{left, top, left + px(rect.width), top + px(rect.height)};
 }
 
 ControlState* WindowState::control(std::string_view name) {

@@ -1,5 +1,6 @@
 // The program's pictures, decoded on the build machine into plain rows (tools/make_bitmaps)
 // and compiled in, and the window icon from the ".ico" asset.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <span>
@@ -76,6 +77,11 @@ Picture findPicture(std::string_view assetName) {
 void drawPicture(HDC dc, const Picture& picture, int x, int y) {
     if (!picture)
         return;
+    if (px(picture.width) != picture.width) {
+        drawPictureStretched(dc, picture,
+                             RECT{x, y, x + px(picture.width), y + px(picture.height)});
+        return;
+    }
     const BITMAPINFO info = infoFor(picture);
     SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(picture.width),
                       static_cast<DWORD>(picture.height), 0, 0, 0,
@@ -110,14 +116,14 @@ void drawBackground(HDC dc, const WindowDef& def, RECT client) {
             drawPicture(dc, picture, 0, 0);
             break;
         case Placement::Tiled:
-            for (int y = 0; y < height; y += picture.height) {
-                for (int x = 0; x < width; x += picture.width)
+            for (int y = 0; y < height; y += std::max(1, px(picture.height))) {
+                for (int x = 0; x < width; x += std::max(1, px(picture.width)))
                     drawPicture(dc, picture, x, y);
             }
             break;
         case Placement::CentredFit: {
-            int w = picture.width;
-            int h = picture.height;
+            int w = px(picture.width);
+            int h = px(picture.height);
             if (w > width || h > height) {
                 // Scaled down to fit, keeping its proportions.
                 if (static_cast<long long>(width) * h <= static_cast<long long>(height) * w) {

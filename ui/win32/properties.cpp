@@ -49,7 +49,7 @@ HWND balloonWindow() {
     tool.uId = 1;
     tool.lpszText = const_cast<wchar_t*>(L"");
     SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, kBalloonTextWidth);
+    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, px(kBalloonTextWidth));
     SendMessageW(tip, WM_SETFONT, reinterpret_cast<WPARAM>(defaultGuiFont()), FALSE);
     runtime.balloon = tip;
     return tip;

@@ -74,6 +74,13 @@ struct RuntimeState {
 
 RuntimeState& state();
 
+// The definitions are in pixels of a 96-dpi screen; the program is DPI-aware, so they are
+// scaled to the screen's dots here (the identity at 96 dpi). Mouse positions reported to the
+// logic go the other way.
+int px(int value);
+int unscaled(int value);
+RECT scaledRect(const Rect& rect);
+
 WindowState* findWindow(std::string_view name);
 WindowState* windowOf(HWND hwnd);
 ControlState* findControl(std::string_view window, std::string_view control);
