@@ -1,6 +1,7 @@
 // The controls of a window on Win32: standard controls where Windows has them (buttons,
 // checkboxes, radios, labels, edit boxes, the tab control, tooltips as balloons), a small
 // window class for picture buttons, and transparent labels drawn by their container.
+
 // The common controls need the base Windows types first.
 #include <windows.h>
 

@@ -10,6 +10,7 @@
 // The message loop is the program's own (or a modal window's, below); the keys a window handles
 // itself (Esc, Enter, Tab between controls) are taken from whichever loop runs by a message
 // hook of this thread, so no loop needs to know about the windows.
+
 // The common controls need the base Windows types first.
 #include <windows.h>
 
