@@ -1,6 +1,7 @@
 // The controls of a window on Win32: standard controls where Windows has them (buttons,
 // checkboxes, radios, labels, edit boxes, the tab control, tooltips as balloons), a small
 // window class for picture buttons, and transparent labels drawn by their container.
+
 // The common controls need the base Windows types first.
 #include <windows.h>
 
@@ -139,6 +140,50 @@ bool mayRedraw(UINT message) {
     }
 }
 
+// --- Edit boxes with their text in the middle of their height, as on the other desktops: the
+// spare height becomes a margin outside the client area, painted in the box's colour.
+
+int editLineHeight(HWND edit) {
+    HDC dc = GetDC(edit);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(edit, dc);
+    return metrics.tmHeight;
+}
+
+// The frame's inner rectangle and the client area, in window coordinates.
+void editAreas(HWND edit, RECT& inner, RECT& client) {
+    RECT window;
+    GetWindowRect(edit, &window);
+    GetClientRect(edit, &client);
+    MapWindowPoints(edit, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    OffsetRect(&client, -window.left, -window.top);
+    inner = RECT{0, 0, window.right - window.left, window.bottom - window.top};
+    InflateRect(&inner, -GetSystemMetrics(SM_CXEDGE), -GetSystemMetrics(SM_CYEDGE));
+}
+
+void paintEditMargins(HWND edit) {
+    RECT inner;
+    RECT client;
+    editAreas(edit, inner, client);
+    if (client.top <= inner.top && client.bottom >= inner.bottom)
+        return;
+    HDC dc = GetWindowDC(edit);
+    // The brush the box paints its own background with.
+    auto brush = reinterpret_cast<HBRUSH>(
+        SendMessageW(GetParent(edit), IsWindowEnabled(edit) ? WM_CTLCOLOREDIT : WM_CTLCOLORSTATIC,
+                     reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(edit)));
+    if (brush == nullptr)
+        brush = GetSysColorBrush(COLOR_WINDOW);
+    const RECT top{inner.left, inner.top, inner.right, client.top};
+    const RECT bottom{inner.left, client.bottom, inner.right, inner.bottom};
+    FillRect(dc, &top, brush);
+    FillRect(dc, &bottom, brush);
+    ReleaseDC(edit, dc);
+}
+
 // --- Mouse events of standard controls, the edit boxes' input modes, the tab control's labels
 
 bool acceptsChar(EditMode mode, wchar_t c) {
@@ -262,6 +307,29 @@ LRESULT CALLBACK controlSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
                 return 0;
             }
             break;
+        case WM_NCCALCSIZE:
+            if (control->def->kind == ControlKind::EditBox && wParam != FALSE) {
+                const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+                RECT& area = reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0];
+                const int spare = (area.bottom - area.top) - editLineHeight(hwnd);
+                if (spare > 1) {
+                    area.top += spare / 2;
+                    area.bottom -= spare - spare / 2;
+                }
+                return result;
+            }
+            break;
+        case WM_NCHITTEST:
+            if (control->def->kind == ControlKind::EditBox) {
+                // The margins answer the mouse as the text does.
+                const LRESULT hit = DefSubclassProc(hwnd, message, wParam, lParam);
+                RECT window;
+                GetWindowRect(hwnd, &window);
+                const POINT point{static_cast<short>(LOWORD(lParam)),
+                                  static_cast<short>(HIWORD(lParam))};
+                return hit != HTCLIENT && PtInRect(&window, point) ? HTCLIENT : hit;
+            }
+            break;
         case WM_PASTE:
             if (control->def->kind == ControlKind::EditBox &&
                 pasteFiltered(hwnd, control->def->editMode)) {
@@ -285,6 +353,8 @@ LRESULT CALLBACK controlSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             break;
     }
     const LRESULT result = DefSubclassProc(hwnd, message, wParam, lParam);
+    if (message == WM_NCPAINT && control->def->kind == ControlKind::EditBox)
+        paintEditMargins(hwnd);
     if (mayRedraw(message) && !isTab && control->def->kind != ControlKind::Label)
         outlineControl(hwnd, *control);
     return result;
@@ -514,6 +584,11 @@ void createControl(WindowState& window, const ControlDef& def, std::size_t index
         SendMessageW(hwnd, BM_SETCHECK, def.selected ? BST_CHECKED : BST_UNCHECKED, 0);
     if (def.kind != ControlKind::PictureButton)
         SetWindowSubclass(hwnd, controlSubclass, kSubclassId, 0);
+    if (def.kind == ControlKind::EditBox) {
+        // The margins are worked out again now that the font is set.
+        SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
+                     SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 void radioClicked(WindowState& window, ControlState& clicked) {

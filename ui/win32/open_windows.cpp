@@ -10,12 +10,14 @@
 // The message loop is the program's own (or a modal window's, below); the keys a window handles
 // itself (Esc, Enter, Tab between controls) are taken from whichever loop runs by a message
 // hook of this thread, so no loop needs to know about the windows.
+
 // The common controls need the base Windows types first.
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 
 #include "platform/shell.h"
 #include "ui/events.h"
@@ -136,6 +138,34 @@ LRESULT CALLBACK helperProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The program's own icon, the first in its resources, as the shell shows it: the title-bar icon
+// of windows whose definitions name none.
+HICON programIcon(int size) {
+    static std::wstring name;
+    static LPCWSTR id = nullptr;
+    static bool searched = false;
+    if (!searched) {
+        searched = true;
+        EnumResourceNamesW(
+            instance(), RT_GROUP_ICON,
+            [](HMODULE, LPCWSTR, LPWSTR found, LONG_PTR) -> BOOL {
+                // A name (not a number) lives only as long as the enumeration: kept as text.
+                if (IS_INTRESOURCE(found)) {
+                    id = found;
+                } else {
+                    name = found;
+                    id = name.c_str();
+                }
+                return FALSE;
+            },
+            0);
+    }
+    if (id == nullptr)
+        return nullptr;
+    return static_cast<HICON>(
+        LoadImageW(instance(), id, IMAGE_ICON, size, size, LR_DEFAULTCOLOR | LR_SHARED));
+}
+
 void installHooks() {
     RuntimeState& runtime = state();
     if (runtime.hooksInstalled)
@@ -150,6 +180,8 @@ void installHooks() {
     windowClass.lpfnWndProc = windowProc;
     windowClass.hInstance = instance();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hIcon = programIcon(GetSystemMetrics(SM_CXICON));
+    windowClass.hIconSm = programIcon(GetSystemMetrics(SM_CXSMICON));
     windowClass.lpszClassName = kWindowClass;
     RegisterClassExW(&windowClass);
 

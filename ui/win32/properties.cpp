@@ -1,4 +1,5 @@
 // The control-level half of the property interface, pop-up menus and balloon tips.
+
 // The common controls need the base Windows types first.
 #include <windows.h>
 
