@@ -10,6 +10,11 @@ wine_start() {
     export WINEPREFIX="$WINE_DIR/prefix"
     export WINEDLLOVERRIDES="mscoree,mshtml="
     export WINEDEBUG=-all
+    # One server for the whole run, started first (a server already running would refuse to
+    # become persistent): each program then starts in a fraction of a second. Its output goes
+    # nowhere, since it keeps inherited descriptors open until it ends.
+    mkdir -p "$WINEPREFIX"
+    wineserver -p >/dev/null 2>&1 </dev/null
     wineboot -i >"$WINE_DIR/wineboot.log" 2>&1
     cat >"$WINE_DIR/setup.reg" <<'REG'
 REGEDIT4
@@ -32,9 +37,6 @@ REGEDIT4
 "Decorated"="N"
 REG
     wine regedit /S "$WINE_DIR/setup.reg" >/dev/null 2>&1 </dev/null
-    # One server for the whole run: each program then starts in a fraction of a second. Its
-    # output goes to a file, since it keeps inherited descriptors open until it ends.
-    wineserver -p >/dev/null 2>&1 </dev/null
 }
 
 wine_stop() {
