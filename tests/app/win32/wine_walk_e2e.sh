@@ -133,6 +133,14 @@ focus_winver() {
 
 cp "$exe" "$work/lumora.exe"
 mkdir "$work/ref"  # the pictures to compare with, apart from the captures
+# winver first: it also brings up Wine's desktop process, whose tray trayer docks; an icon
+# docked while that process is still starting tends to get an empty slot.
+wine winver >/dev/null 2>&1 &
+pids+=($!)
+wait_for 60 has_window '^About Wine' || fail "winver did not start"
+xdotool windowmove "$(window_named '^About Wine')" 700 300
+sleep 2
+
 # 1. The main window shows its Chinese title.
 start_program first
 wait_for 60 has_window '^Lumora截图精灵v1.10$' || fail "no main window titled Lumora截图精灵v1.10"
@@ -141,10 +149,6 @@ main="$(window_named '^Lumora截图精灵v1.10$')"
 echo "wine walk: main window shown"
 wait_for 30 has_tray_icon || fail "no tray icon"
 xdotool windowminimize "$main"
-wine winver >/dev/null 2>&1 &
-pids+=($!)
-wait_for 30 has_window '^About Wine' || fail "winver did not start"
-xdotool windowmove "$(window_named '^About Wine')" 700 300
 winver="$(focus_winver)"
 
 # 2. PrintScreen: the screen, pixel for pixel.
