@@ -87,18 +87,7 @@ void setTrayMessageHandler(std::function<void(WPARAM, LPARAM)> handler) {
     trayHandler() = std::move(handler);
 }
 
-std::function<bool(MSG&)>& messageFilter() {
-    static std::function<bool(MSG&)> filter;
-    return filter;
-}
-
-void setMessageFilter(std::function<bool(MSG&)> filter) {
-    messageFilter() = std::move(filter);
-}
-
 void dispatchMessage(MSG& message) {
-    if (messageFilter() && messageFilter()(message))
-        return;
     TranslateMessage(&message);
     DispatchMessageW(&message);
 }

@@ -16,10 +16,7 @@ HWND messageWindow();
 inline constexpr UINT kTrayMessage = WM_APP + 1;
 void setTrayMessageHandler(std::function<void(WPARAM, LPARAM)> handler);
 
-// Offered every message of the GUI thread's loops before it is dispatched (the window runtime
-// handles Tab, Enter and Esc of its windows there); true when the filter used it.
-void setMessageFilter(std::function<bool(MSG&)> filter);
-// Dispatches one message through the filter; what every loop of the program does.
+// Translates and dispatches one message; what every loop of the program does.
 void dispatchMessage(MSG& message);
 
 // Processes the messages of this thread until `deadline` (GetTickCount64) passes or a quit
