@@ -3,7 +3,8 @@
 # the X desktop and in the Wine prefix scripts/test prepares (scripts/lib/wine.sh): the main
 # window with its Chinese title; PrintScreen gives a BMP equal to the X screen and Insert one
 # equal to the Wine window in front; a second start shows its box and ends; 退出 in the tray
-# menu ends the program with 0 and leaves the running number N in the registry; with the JPG
+# menu (or, when trayer gave the icon no room, the same menu in the menu bar) ends the program
+# with 0 and leaves the running number N in the registry; with the JPG
 # engine a capture is the very file cjpeg -quality 75 -optimize makes of the X screen.
 # Keys reach Wine only while a Wine window has the focus, so a Wine window of no interest
 # (winver, which has nothing that blinks) takes the focus while the main window, whose
