@@ -1,14 +1,12 @@
 #include "app/capture_command.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include "app/capture_requests.h"
-#include "platform/bus_call.h"
+#include "app/event_loop.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
 
@@ -20,9 +18,6 @@ using namespace std::chrono_literals;
 
 // How long an instance that is there but has no name on the bus yet (it is starting) gets.
 constexpr auto kAnswerWait = 3s;
-// Long enough for a capture the pipeline finishes later (a portal may ask the user first),
-// short enough that a stuck instance does not hold a script forever.
-constexpr int kRequestTimeoutMs = 60'000;
 
 }  // namespace
 
@@ -35,34 +30,6 @@ int reportSaved(const std::string& path) {
 int reportFailed(const std::string& cause) {
     std::fprintf(stderr, "lumora: %s\n", cause.c_str());
     return 1;
-}
-
-RequestAnswer requestCapture(CaptureTarget target) {
-    // libdbus rather than QtDBus: the asking process needs no application object (and, with
-    // the program split, no Qt at all).
-    const platform::dbus::CallAnswer answer = platform::dbus::callForString(
-        kBusName, kObjectPath, kInterface,
-        target == CaptureTarget::Window ? "CaptureWindow" : "CaptureScreen", kRequestTimeoutMs);
-    switch (answer.status) {
-        case platform::dbus::CallAnswer::Reply:
-            return {RequestAnswer::Saved, answer.text};
-        case platform::dbus::CallAnswer::NoBus:
-            return {RequestAnswer::NoBus, answer.text};
-        case platform::dbus::CallAnswer::Error:
-            break;
-    }
-    const std::string& name = answer.errorName;
-    if (name == kNotSavedError)
-        return {RequestAnswer::NotSaved, answer.text};
-    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" ||
-        name == "org.freedesktop.DBus.Error.NameHasNoOwner")
-        return {RequestAnswer::Gone, answer.text};
-    if (name == "org.freedesktop.DBus.Error.Disconnected")
-        return {RequestAnswer::NoBus, answer.text};
-    if (name == "org.freedesktop.DBus.Error.InvalidArgs")
-        return {RequestAnswer::Failed,
-                "the running Lumora gave an answer this program cannot read"};
-    return {RequestAnswer::Failed, answer.text.empty() ? name : answer.text};
 }
 
 bool instanceRunning() {
@@ -79,7 +46,7 @@ bool instanceRunning() {
     }
     // Nowhere to keep the lock: live processes of this user under this name stand in for it.
     const std::string own = platform::programFileName();
-    const auto self = static_cast<std::int64_t>(getpid());
+    const auto self = currentProcessId();
     const std::uint32_t user = platform::currentUserId();
     for (const platform::ProcessRecord& p : platform::listProcesses()) {
         if (!own.empty() && !p.zombie && p.userId == user && p.executableName == own &&
@@ -91,8 +58,8 @@ bool instanceRunning() {
 
 int runCaptureCommand(const Command& command, int argc, char** argv, CaptureHere here) {
     // No application object yet: a request the running instance makes costs this process only
-    // its start and one call on the bus. The wait comes first, so the instance that captures is the
-    // one running by then and the window captured is the one that has the focus by then.
+    // its start and one call. The wait comes first, so the instance that captures is the one
+    // running by then and the window captured is the one that has the focus by then.
     std::this_thread::sleep_for(std::chrono::seconds(command.delaySeconds));
 
     const auto giveUp = std::chrono::steady_clock::now() + kAnswerWait;

@@ -1,10 +1,10 @@
-// The capture command's own capture, when no instance runs: the pipeline needs Qt's event loop.
-#include <QCoreApplication>
+// The capture command's own capture, when no instance runs.
 #include <chrono>
 #include <string>
 #include <thread>
 
 #include "app/capture_command.h"
+#include "app/event_loop.h"
 #include "app/load_settings.h"
 #include "capture/capture_and_save.h"
 #include "capture/loss_report.h"
@@ -29,7 +29,7 @@ constexpr auto kSoundWait = 3s;
 int captureHere(CaptureTarget target, int argc, char** argv) {
     // Only a process that captures itself needs the application object (the event loop of a
     // portal's answer, the session bus of the desktop's services).
-    QCoreApplication app(argc, argv);
+    EventLoop loop(EventLoop::Kind::Console, argc, argv);
     loadSettingsQuietly();
     // The command prints its own line about a lost capture; the program's report would repeat it.
     capture::setLossReportOnStandardError(false);
@@ -40,11 +40,11 @@ int captureHere(CaptureTarget target, int argc, char** argv) {
         window, CaptureKind::Manual, [&code](const capture::CaptureOutcome& outcome) {
             code = outcome.saved ? reportSaved(outcome.path)
                                  : reportFailed("the capture was not saved: " + outcome.error);
-            QCoreApplication::exit(code);
+            exitEventLoops(code);
         });
     // The pipeline may finish later, on the event loop.
     if (code < 0)
-        QCoreApplication::exec();
+        EventLoop::run();
     capture::finishPendingCaptures();
     settings::writeShutdownCounter(captureSettings().captureCounter);
     const auto soundEnd = std::chrono::steady_clock::now() + kSoundWait;
