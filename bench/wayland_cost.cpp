@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "platform/bus_call.h"
-#include "platform/snapshot_bmp.h"
+#include "platform/qt/image_to_bmp.h"
 #include "platform/wayland/screencopy.h"
 
 extern char** environ;
