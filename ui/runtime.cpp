@@ -781,6 +781,28 @@ void setWindowVisible(std::string_view window, bool visible) {
     }
 }
 
+void bringWindowToFront(std::string_view window) {
+    WindowWidget* widget = findWindow(window);
+    if (widget == nullptr || widget->destroying)
+        return;
+    widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
+    widget->show();
+    widget->raise();
+    widget->activateWindow();
+}
+
+void minimizeWindow(std::string_view window) {
+    WindowWidget* widget = findWindow(window);
+    if (widget == nullptr || widget->destroying)
+        return;
+    widget->showMinimized();
+}
+
+bool windowMinimized(std::string_view window) {
+    const WindowWidget* widget = findWindow(window);
+    return widget != nullptr && widget->isMinimized();
+}
+
 int windowLeft(std::string_view window) {
     const WindowWidget* widget = findWindow(window);
     return widget != nullptr ? widget->frameGeometry().x() : 0;

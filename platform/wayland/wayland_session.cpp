@@ -40,13 +40,11 @@ constexpr int kScreenshotTimeoutMs = 3 * 60 * 1000;
 // The tray icon may come up a little after the session; notes wait for it this long.
 constexpr int kNoteAttempts = 60;
 
-const char kNoActiveWindowNote[] =
-    "This desktop does not let programs capture the active window: window captures show the "
-    "whole screen.";
+const char kNoteTitle[] = "Lumora截图精灵";
+const char kNoActiveWindowNote[] = "这个桌面不允许程序截取活动窗口，截取活动窗口时会截取整个屏幕。";
 const char kKeysHint[] =
-    "PrintScreen and Insert reach only the focused program in this Wayland session. To capture "
-    "with keys, bind the commands \"lumora --capture screen\" and \"lumora --capture window\" "
-    "in the desktop's keyboard settings.";
+    "在这个Wayland桌面中，PrintScreen和Insert键只有当前窗口才能收到。想用按键截图的话，"
+    "请在桌面的键盘设置中把命令“lumora --capture screen”和“lumora --capture window”设为快捷键。";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -250,7 +248,7 @@ private:
                     // The whole screen rather than nothing: a capture is never lost for want
                     // of the window.
                     std::fprintf(stderr, "lumora: %s\n", failure.toLocal8Bit().constData());
-                    noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+                    noteOnce(QString::fromUtf8(kNoActiveWindowNote));
                     screen(finish);
                 });
                 return;
@@ -259,7 +257,7 @@ private:
                 return;
             case Desktop::Gnome:
             case Desktop::Other:
-                noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+                noteOnce(QString::fromUtf8(kNoActiveWindowNote));
                 screen(finish);
                 return;
         }
@@ -283,7 +281,7 @@ private:
         const std::int64_t id = static_cast<std::int64_t>(window & 0xFFFFFFFFu);
         const auto tree = swayIpcQuery(swaySocket_, kSwayGetTree);
         if (!tree) {
-            noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+            noteOnce(QString::fromUtf8(kNoActiveWindowNote));
             screen(done);
             return;
         }
@@ -387,7 +385,7 @@ private:
     }
 
     void showNote(const QString& text, std::function<void()> shown, int attemptsLeft) {
-        if (showTrayMessage("Lumora", text.toStdString(), false)) {
+        if (showTrayMessage(kNoteTitle, text.toStdString(), false)) {
             if (shown)
                 shown();
             return;
@@ -410,7 +408,7 @@ private:
         std::error_code error;
         if (std::filesystem::exists(marker, error))
             return;
-        noteOnce(QString::fromLatin1(kKeysHint), [marker] {
+        noteOnce(QString::fromUtf8(kKeysHint), [marker] {
             std::error_code ignored;
             std::filesystem::create_directories(marker.parent_path(), ignored);
             std::FILE* file = std::fopen(marker.c_str(), "w");
