@@ -1,4 +1,4 @@
-#include "platform/shell_notification.h"
+#include "platform/qt/shell_notification.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

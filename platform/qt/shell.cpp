@@ -27,8 +27,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/qt/shell_notification.h"
 #include "platform/shell_icon.h"
-#include "platform/shell_notification.h"
 #include "platform/shell_testing.h"
 
 namespace lumora::platform {
