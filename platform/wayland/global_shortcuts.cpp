@@ -56,8 +56,7 @@ PortalShortcuts captureShortcuts() {
             {{QStringLiteral("description"), QString::fromUtf8(description)},
              {QStringLiteral("preferred_trigger"), QString::fromLatin1(trigger)}}};
     };
-    return {entry("screen", "Capture the screen", "Print"),
-            entry("window", "Capture the active window", "Insert")};
+    return {entry("screen", "截取整个屏幕", "Print"), entry("window", "截取活动窗口", "Insert")};
 }
 
 QDBusMessage createShortcutSessionCall(const QString& token, const QString& sessionToken) {

@@ -123,8 +123,8 @@ QString screenshotPermissionResetCommand(const QString& appId) {
 }
 
 QString screenshotPermissionRefusal(const QString& appId) {
-    return QStringLiteral("refused by the desktop's screenshot permission (桌面的截图权限拒绝了"
-                          "Lumora); to let the desktop ask again, run: ") +
+    return QStringLiteral("refused by the desktop's screenshot permission; to let the desktop "
+                          "ask again, run: ") +
            screenshotPermissionResetCommand(appId);
 }
 

@@ -44,13 +44,11 @@ constexpr int kScreenshotTimeoutMs = 3 * 60 * 1000;
 // The tray icon may come up a little after the session; notes wait for it this long.
 constexpr int kNoteAttempts = 60;
 
-const char kNoActiveWindowNote[] =
-    "This desktop does not let programs capture the active window: window captures show the "
-    "whole screen.";
+const char kNoteTitle[] = "Lumora截图精灵";
+const char kNoActiveWindowNote[] = "这个桌面不允许程序截取活动窗口，截取活动窗口时会截取整个屏幕。";
 const char kKeysHint[] =
-    "PrintScreen and Insert reach only the focused program in this Wayland session. To capture "
-    "with keys, bind the commands \"lumora --capture screen\" and \"lumora --capture window\" "
-    "in the desktop's keyboard settings.";
+    "在这个Wayland桌面中，PrintScreen和Insert键只有当前窗口才能收到。想用按键截图的话，"
+    "请在桌面的键盘设置中把命令“lumora --capture screen”和“lumora --capture window”设为快捷键。";
 
 // Everything a box over the main window may need to wait for it to have the focus.
 constexpr int kFocusAttempts = 80;
@@ -58,19 +56,18 @@ constexpr int kFocusPollMs = 250;
 
 // GNOME: Print belongs to the shell's screenshot tool, so the program offers keys of its own.
 const char kGnomeKeysOffer[] =
-    "在 GNOME 里，PrintScreen 键归桌面自己的截图工具，Lumora 收不到它。\n\n"
-    "要不要让 Lumora 在桌面的键盘设置里添加两个快捷键？\n"
+    "在GNOME里，PrintScreen键归桌面自己的截图工具，Lumora收不到它。\n\n"
+    "要不要让Lumora在桌面的键盘设置里添加两个快捷键？\n"
     "    Ctrl+PrintScreen：截取整个屏幕\n"
     "    Super+Insert：截取当前窗口\n\n"
-    "以后可以在 设置 → 键盘 → 自定义快捷键 里修改。";
+    "以后可以在“设置 → 键盘 → 自定义快捷键”里修改。";
 const char kGnomeKeysFailed[] =
-    "没能添加快捷键。请在 设置 → 键盘 → 自定义快捷键 里自己添加："
-    "Ctrl+PrintScreen 运行 \"%1 --capture screen\"，"
-    "Super+Insert 运行 \"%1 --capture window\"。";
+    "没能添加快捷键。请在“设置 → 键盘 → 自定义快捷键”里自己添加："
+    "Ctrl+PrintScreen运行“%1 --capture screen”，Super+Insert运行“%1 --capture window”。";
 const char kPermissionAsk[] =
-    "Lumora 截图要经过桌面的允许。桌面马上会问一次是否允许 Lumora 截图，请选择“允许”（Allow）。";
+    "Lumora截图要经过桌面的允许。桌面马上会问一次是否允许Lumora截图，请选择“允许”（Allow）。";
 const char kPermissionRefused[] =
-    "桌面的截图权限拒绝了 Lumora，每次截图都会失败。要让桌面重新询问，请在终端里运行：\n%1";
+    "桌面的截图权限拒绝了Lumora，每次截图都会失败。要让桌面重新询问，请在终端里运行：\n%1";
 
 // The first-start hint for a desktop whose keys the program cannot have by itself; each desktop
 // may word it for its own settings.
@@ -82,7 +79,7 @@ QString keysHintText(Desktop desktop) {
         case Desktop::Other:
             break;
     }
-    return QString::fromLatin1(kKeysHint);
+    return QString::fromUtf8(kKeysHint);
 }
 
 // The main window when it has the focus (a splash has no frame and does not count).
@@ -100,7 +97,7 @@ bool askOverMainWindow(const QString& text, bool withCancel) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
         return false;
     QMessageBox box(focusedMainWindow());
-    box.setWindowTitle(QStringLiteral("Lumora"));
+    box.setWindowTitle(QString::fromUtf8(kNoteTitle));
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setIcon(withCancel ? QMessageBox::Question : QMessageBox::Information);
@@ -315,7 +312,7 @@ private:
                     // The whole screen rather than nothing: a capture is never lost for want
                     // of the window.
                     std::fprintf(stderr, "lumora: %s\n", failure.toLocal8Bit().constData());
-                    noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+                    noteOnce(QString::fromUtf8(kNoActiveWindowNote));
                     screen(finish);
                 });
                 return;
@@ -324,7 +321,7 @@ private:
                 return;
             case Desktop::Gnome:
             case Desktop::Other:
-                noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+                noteOnce(QString::fromUtf8(kNoActiveWindowNote));
                 screen(finish);
                 return;
         }
@@ -348,7 +345,7 @@ private:
         const std::int64_t id = static_cast<std::int64_t>(window & 0xFFFFFFFFu);
         const auto tree = swayIpcQuery(swaySocket_, kSwayGetTree);
         if (!tree) {
-            noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+            noteOnce(QString::fromUtf8(kNoActiveWindowNote));
             screen(done);
             return;
         }
@@ -575,7 +572,7 @@ private:
     }
 
     void showNote(const QString& text, std::function<void()> shown, int attemptsLeft) {
-        if (showTrayMessage("Lumora", text.toStdString(), false)) {
+        if (showTrayMessage(kNoteTitle, text.toStdString(), false)) {
             if (shown)
                 shown();
             return;

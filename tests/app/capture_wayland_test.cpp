@@ -365,7 +365,7 @@ private:
 // (GNOME before 48): window captures show the screen, and both are said once.
 TEST_F(WaylandCapture, WithoutActiveWindowCapturesTheScreenAndSaysSoOnce) {
     const std::string keysHint = "lumora --capture screen";
-    const std::string noWindow = "does not let programs capture the active window";
+    const std::string noWindow = "不允许程序截取活动窗口";
     Notifications notifications;
     Program program;
     program.setDesktop("GNOME");
