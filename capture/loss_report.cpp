@@ -62,7 +62,8 @@ std::string reasonForPerson(std::string_view reason) {
         if (contains(reason, "screenshot permission")) {
             told += "，桌面的截图权限拒绝了Lumora";
             if (const auto at = reason.find("run: "); at != std::string_view::npos)
-                told += "。要让桌面重新询问，请在终端里运行：\n" + std::string(reason.substr(at + 5));
+                told +=
+                    "。要让桌面重新询问，请在终端里运行：\n" + std::string(reason.substr(at + 5));
         } else if (contains(reason, "refused"))
             told += "，桌面拒绝了截图";
         else if (contains(reason, "no screenshot portal"))

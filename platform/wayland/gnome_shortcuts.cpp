@@ -106,8 +106,8 @@ QString formatStringArray(const QStringList& items) {
 }
 
 QString shellQuoted(const QString& word) {
-    static const QString plain = QStringLiteral(
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+=:,@%");
+    static const QString plain =
+        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+=:,@%");
     bool simple = !word.isEmpty();
     for (const QChar c : word)
         simple = simple && plain.contains(c);

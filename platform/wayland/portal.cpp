@@ -1,10 +1,10 @@
 #include "platform/wayland/portal.h"
 
 #include <QCoreApplication>
-#include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
 #include <QDBusArgument>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QStringList>
 #include <QUrl>
@@ -116,15 +116,17 @@ ScreenshotPermission screenshotPermissionOf(const QDBusMessage& reply, const QSt
 }
 
 QString screenshotPermissionResetCommand(const QString& appId) {
-    return QStringLiteral("gdbus call --session --dest %1 --object-path %2 --method "
-                          "%1.DeletePermission screenshot screenshot '%3'")
+    return QStringLiteral(
+               "gdbus call --session --dest %1 --object-path %2 --method "
+               "%1.DeletePermission screenshot screenshot '%3'")
         .arg(QString::fromLatin1(kPermissionStoreService),
              QString::fromLatin1(kPermissionStorePath), appId);
 }
 
 QString screenshotPermissionRefusal(const QString& appId) {
-    return QStringLiteral("refused by the desktop's screenshot permission; to let the desktop "
-                          "ask again, run: ") +
+    return QStringLiteral(
+               "refused by the desktop's screenshot permission; to let the desktop "
+               "ask again, run: ") +
            screenshotPermissionResetCommand(appId);
 }
 

@@ -13,8 +13,8 @@
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -92,8 +92,10 @@ QWidget* focusedMainWindow() {
     return active;
 }
 
-// A message box over the main window; true when the person chose 确定.
-bool askOverMainWindow(const QString& text, bool withCancel) {
+// A message box over the main window; true when the person chose 确定. `shown` runs once the
+// box is on the screen.
+bool askOverMainWindow(const QString& text, bool withCancel,
+                       const std::function<void()>& shown = {}) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
         return false;
     QMessageBox box(focusedMainWindow());
@@ -106,6 +108,9 @@ bool askOverMainWindow(const QString& text, bool withCancel) {
         box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
     box.setWindowModality(Qt::ApplicationModal);
+    box.show();
+    if (shown)
+        shown();
     box.exec();
     return box.clickedButton() == ok;
 }
@@ -380,10 +385,10 @@ private:
         if (registrationAsked_)
             return;
         registrationAsked_ = true;
-        auto* watcher = new QDBusPendingCallWatcher(
-            QDBusConnection::sessionBus().asyncCall(registerAppCall(QString::fromLatin1(kAppId)),
-                                                    10000),
-            context_);
+        auto* watcher =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(
+                                            registerAppCall(QString::fromLatin1(kAppId)), 10000),
+                                        context_);
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_,
                          [this](QDBusPendingCallWatcher* w) {
                              w->deleteLater();
@@ -421,7 +426,8 @@ private:
     }
 
     void portalPicture(PictureDone done) {
-        whenRegistered([this, done = std::move(done)]() mutable { requestPicture(std::move(done)); });
+        whenRegistered(
+            [this, done = std::move(done)]() mutable { requestPicture(std::move(done)); });
     }
 
     void requestPicture(PictureDone done) {
@@ -615,8 +621,8 @@ private:
         if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
             return;
         whenMainWindowFocused([this, shown] {
-            const bool accepted = askOverMainWindow(QString::fromUtf8(kGnomeKeysOffer), true);
-            shown();
+            const bool accepted =
+                askOverMainWindow(QString::fromUtf8(kGnomeKeysOffer), true, shown);
             if (!accepted)
                 return;
             const QString program = QCoreApplication::applicationFilePath();

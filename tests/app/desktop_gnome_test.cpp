@@ -108,9 +108,10 @@ public:
         dir_ = home_.path() / "app";
         fs::create_directory(dir_);
         fs::copy_file(env("LUMORA_EXECUTABLE"), dir_ / "lumora");
-        for (auto [option, value] :
-             {std::pair{Option::Logo, 0}, {Option::Sound, 0}, {Option::Naming, 0},
-              {Option::Engine, 0}})
+        for (auto [option, value] : {std::pair{Option::Logo, 0},
+                                     {Option::Sound, 0},
+                                     {Option::Naming, 0},
+                                     {Option::Engine, 0}})
             EXPECT_TRUE(lumora::settings::writeNumber(option, value));
     }
     ~Program() { stop(); }
@@ -191,17 +192,19 @@ TEST_F(GnomeDesktop, NewUserWalk) {
     // A shortcut of the user's own, which the program's must join, not replace.
     const std::string base = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
     ASSERT_EQ(runCommand("gsettings set org.gnome.settings-daemon.plugins.media-keys."
-                         "custom-keybinding:" + base + "custom0/ binding '<Super>F9' && "
+                         "custom-keybinding:" +
+                         base +
+                         "custom0/ binding '<Super>F9' && "
                          "gsettings set org.gnome.settings-daemon.plugins.media-keys "
-                         "custom-keybindings \"['" + base + "custom0/']\""),
+                         "custom-keybindings \"['" +
+                         base + "custom0/']\""),
               0);
 
     Program program;
     // --- The store says "no" (the rig's preset): every capture says why, and how to undo it.
     {
         std::string out;
-        EXPECT_EQ(runCommand(program.path() + " --capture screen 2>&1", &out), 1)
-            << out;
+        EXPECT_EQ(runCommand(program.path() + " --capture screen 2>&1", &out), 1) << out;
         EXPECT_NE(out.find("screenshot permission"), std::string::npos) << out;
         EXPECT_NE(out.find("DeletePermission screenshot screenshot"), std::string::npos) << out;
     }
@@ -215,14 +218,15 @@ TEST_F(GnomeDesktop, NewUserWalk) {
     const std::string shortcuts = customShortcuts();
     for (const char* entry : {"custom0/", "lumora-screen/", "lumora-window/"})
         EXPECT_NE(shortcuts.find(base + entry), std::string::npos) << shortcuts;
-    EXPECT_NE(shell("gsettings get org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" +
-                    base + "lumora-window/ command")
-                  .find(program.path() + " --capture window"),
-              std::string::npos);
+    EXPECT_NE(
+        shell("gsettings get org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" +
+              base + "lumora-window/ command")
+            .find(program.path() + " --capture window"),
+        std::string::npos);
     // The refusal is told where no tray host exists, as a notification; so is a capture that
     // it loses, here one asked for with the new key.
-    EXPECT_TRUE(waitUntil(
-        [&] { return notificationTexts().find("截图权限") != std::string::npos; }, 20s))
+    EXPECT_TRUE(
+        waitUntil([&] { return notificationTexts().find("截图权限") != std::string::npos; }, 20s))
         << notificationTexts();
     ASSERT_TRUE(keysToShell("Control_L+Print"));
     EXPECT_TRUE(waitUntil(
@@ -247,8 +251,8 @@ TEST_F(GnomeDesktop, NewUserWalk) {
     ASSERT_TRUE(waitUntil([&] { return focusedWindowTitled(program.pid(), kBoxTitle); }, 60s))
         << "the box that says the desktop will ask " << program.errors();
     ASSERT_TRUE(keyToFocusedXWindow("Return"));
-    ASSERT_TRUE(waitUntil([&] { return dialogTexts().find("Screenshot") != std::string::npos; },
-                          30s))
+    ASSERT_TRUE(
+        waitUntil([&] { return dialogTexts().find("Screenshot") != std::string::npos; }, 30s))
         << dialogTexts();
     EXPECT_TRUE(focusedWindowTitled(program.pid(), Program::kTitle));
     // Deny has the focus; Tab reaches Allow.
@@ -282,8 +286,7 @@ TEST_F(GnomeDesktop, NewUserWalk) {
         const QImage shot(QString::fromStdString(reference));
         const QImage captured = program.picture(2);
         ASSERT_FALSE(captured.isNull());
-        EXPECT_EQ(differingPixels(captured, shot, {program.frame(), QRect(0, 0, 1 << 16, 40)}),
-                  0);
+        EXPECT_EQ(differingPixels(captured, shot, {program.frame(), QRect(0, 0, 1 << 16, 40)}), 0);
     }
     EXPECT_EQ(listFolder(pictures), std::vector<std::string>{});
 
@@ -315,8 +318,8 @@ TEST_F(GnomeDesktop, NewUserWalk) {
     ASSERT_TRUE(keyToFocusedXWindow("Return"));
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(waitUntil([&] { return focusedWindowTitled(program.pid(), Program::kTitle); },
-                          10s));
+    EXPECT_TRUE(
+        waitUntil([&] { return focusedWindowTitled(program.pid(), Program::kTitle); }, 10s));
 }
 
 }  // namespace

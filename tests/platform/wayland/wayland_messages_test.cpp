@@ -72,8 +72,8 @@ TEST(PortalScreenshot, PermissionStoreEntriesAndTheRegistry) {
     EXPECT_EQ(lookup.member(), "Lookup");
     EXPECT_EQ(lookup.arguments(), (QVariantList{"screenshot", "screenshot"}));
     auto replyWith = [&](const QMap<QString, QStringList>& entries) {
-        return lookup.createReply(QVariantList{QVariant::fromValue(entries),
-                                               QVariant::fromValue(QDBusVariant(0))});
+        return lookup.createReply(
+            QVariantList{QVariant::fromValue(entries), QVariant::fromValue(QDBusVariant(0))});
     };
     const QDBusMessage store = replyWith({{"", {"no"}}, {"lumora", {"yes"}}});
     EXPECT_EQ(screenshotPermissionOf(store, ""), ScreenshotPermission::Refused);
@@ -90,7 +90,8 @@ TEST(PortalScreenshot, PermissionStoreEntriesAndTheRegistry) {
     // The refusal names the permission and the command that lets the desktop ask again.
     const QString refusal = screenshotPermissionRefusal("lumora");
     EXPECT_TRUE(refusal.contains("screenshot permission"));
-    EXPECT_TRUE(refusal.endsWith("DeletePermission screenshot screenshot 'lumora'")) << refusal.toStdString();
+    EXPECT_TRUE(refusal.endsWith("DeletePermission screenshot screenshot 'lumora'"))
+        << refusal.toStdString();
 
     const QDBusMessage registration = registerAppCall(kAppId);
     EXPECT_EQ(registration.service(), "org.freedesktop.portal.Desktop");
