@@ -69,6 +69,10 @@ if [ "${1:-}" != "--inner" ]; then
     [ -n "${!name+x}" ] && printf '%s=%s\0' "$name" "${!name}" >> "$dir/passed.env"
   done
   chmod 644 "$dir/passed.env"
+  # The inner part runs as that user from a copy in the session folder: a clone of the project
+  # may sit in a folder only its owner can enter.
+  cp "$self" "$dir/gnome-session.sh" && chmod 755 "$dir/gnome-session.sh" || exit 2
+  self=$dir/gnome-session.sh
   # New PID namespace whose PID 1 is a root bash (it reaps orphans); when it dies the
   # kernel kills everything else in the namespace and nothing outside it. It stays root:
   # --kill-child's parent-death signal does not survive a change of user.
