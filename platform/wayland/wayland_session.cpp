@@ -50,7 +50,7 @@ const char kKeysHint[] =
     "在这个Wayland桌面中，PrintScreen和Insert键只有当前窗口才能收到。想用按键截图的话，"
     "请在桌面的键盘设置中把命令“lumora --capture screen”和“lumora --capture window”设为快捷键。";
 
-// Everything a box over the main window may need to wait for it to have the focus.
+// A box over the main window waits this long for that window to have the focus, then shows.
 constexpr int kFocusAttempts = 80;
 constexpr int kFocusPollMs = 250;
 
@@ -493,21 +493,24 @@ private:
         lookUpPermission([this, release](ScreenshotPermission permission) {
             switch (permission) {
                 case ScreenshotPermission::Refused:
-                    std::fprintf(stderr, "lumora: %s\n",
-                                 screenshotPermissionRefusal(appId()).toLocal8Bit().constData());
-                    noteOnce(QString::fromUtf8(kPermissionRefused)
-                                 .arg(screenshotPermissionResetCommand(appId())));
+                    sayRefused();
                     release();
                     return;
                 case ScreenshotPermission::Unset:
                     whenMainWindowFocused([this, release] {
                         askOverMainWindow(QString::fromUtf8(kPermissionAsk), false);
                         // The question's own request; its picture goes (takePortalFile).
-                        requestPicture([release](const QImage&, const QString& failure) {
-                            if (!failure.isEmpty())
-                                std::fprintf(stderr, "lumora: first screenshot request: %s\n",
-                                             failure.toLocal8Bit().constData());
-                            release();
+                        requestPicture([this, release](const QImage&, const QString& failure) {
+                            if (failure.isEmpty()) {
+                                release();
+                                return;
+                            }
+                            // Deny: said now, not only at the next lost capture.
+                            lookUpPermission([this, release](ScreenshotPermission now) {
+                                if (now == ScreenshotPermission::Refused)
+                                    sayRefused();
+                                release();
+                            });
                         });
                     });
                     return;
@@ -517,6 +520,13 @@ private:
                     return;
             }
         });
+    }
+
+    void sayRefused() {
+        std::fprintf(stderr, "lumora: %s\n",
+                     screenshotPermissionRefusal(appId()).toLocal8Bit().constData());
+        noteOnce(
+            QString::fromUtf8(kPermissionRefused).arg(screenshotPermissionResetCommand(appId())));
     }
 
     // Runs `next` once the main window has the focus, or after a while without it.
