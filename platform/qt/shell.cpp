@@ -397,10 +397,14 @@ bool hasTrayIcon(WindowHandle owner) {
 }
 
 bool trayHostPresent() {
-    // Qt asks the tray hosts themselves: a StatusNotifierWatcher with a registered host, or
-    // the owner of the XEmbed tray selection. GNOME has neither unless an extension adds one,
-    // and an icon that is merely "visible" to Qt then shows nowhere.
-    return haveWidgets() && QSystemTrayIcon::isSystemTrayAvailable();
+    // Qt looks for a StatusNotifierWatcher or the owner of the XEmbed tray selection. GNOME
+    // has neither unless an extension adds one, and an icon that is merely "visible" to Qt
+    // then shows nowhere.
+    if (!haveWidgets() || !QSystemTrayIcon::isSystemTrayAvailable())
+        return false;
+    // Qt takes a running watcher for a tray, but a watcher started by another desktop's
+    // daemon may have no host that shows anything.
+    return detail::statusNotifierHostRegistered().value_or(true);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QStringList>
 #include <QVariantMap>
 #include <cstdio>
@@ -72,6 +73,28 @@ QVariantList notifyArguments(const QString& title, const QString& text, bool bod
             QStringList{},
             hints,
             QVariant::fromValue(-1)};
+}
+
+std::optional<bool> statusNotifierHostRegistered() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return std::nullopt;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierWatcher")
+        << QStringLiteral("IsStatusNotifierHostRegistered");
+    get.setAutoStartService(false);
+    const QDBusMessage reply = bus.call(get, QDBus::Block, kAnswerTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+            reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+            return std::nullopt;
+        return false;  // a watcher that cannot tell shows nothing either
+    }
+    if (reply.arguments().isEmpty())
+        return false;
+    return reply.arguments().front().value<QDBusVariant>().variant().toBool();
 }
 
 bool sendNotification(const QString& title, const QString& text, const QImage& icon) {

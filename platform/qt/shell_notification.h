@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QString>
 #include <QVariantList>
+#include <optional>
 
 namespace lumora::platform::detail {
 
@@ -22,5 +23,9 @@ QVariantList notifyArguments(const QString& title, const QString& text, bool bod
 // Sends one notification and waits for the server's answer. True only when a server took it;
 // false without a session bus, without a server, or when the server refused it.
 bool sendNotification(const QString& title, const QString& text, const QImage& icon);
+
+// Whether the StatusNotifierWatcher on the session bus has a host that shows the icons it
+// collects; nullopt when no watcher runs.
+std::optional<bool> statusNotifierHostRegistered();
 
 }  // namespace lumora::platform::detail
