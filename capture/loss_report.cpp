@@ -60,7 +60,7 @@ std::string reasonForPerson(std::string_view reason) {
         std::string told = "没能截取到画面";
         // A stored refusal says how to undo it (the command comes after "run: ").
         if (contains(reason, "screenshot permission")) {
-            told += "，桌面的截图权限拒绝了Lumora";
+            told += "，桌面的截图权限拒绝了 Lumora";
             if (const auto at = reason.find("run: "); at != std::string_view::npos)
                 told +=
                     "。要让桌面重新询问，请在终端里运行：\n" + std::string(reason.substr(at + 5));

@@ -48,8 +48,9 @@ bool trayHostPresent();
 
 // A balloon message from the program's tray icon where a tray host is present (the desktop
 // may show it as a notification); where none is, a desktop notification with the program's
-// name and icon. False when nothing showed it (no icon up yet under a host, no notification
-// server or one that refused), so the caller knows nobody saw it.
+// name and icon (also in a process without widgets, such as a one-off capture). False when
+// nothing showed it (no icon up yet under a host, no notification server or one that refused),
+// so the caller knows nobody saw it.
 bool showTrayMessage(std::string_view title, std::string_view text, bool warning = true);
 
 // 0..255; anything else counts as 255. False when the handle names no window of the program.

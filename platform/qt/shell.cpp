@@ -427,7 +427,9 @@ std::string testing::lastTrayMessage() {
 }
 
 bool showTrayMessage(std::string_view title, std::string_view text, bool warning) {
-    if (!haveWidgets())
+    // A one-off capture from a desktop shortcut has no widgets, and no tray icon, but its
+    // person still learns of a lost capture through a notification.
+    if (QCoreApplication::instance() == nullptr)
         return false;
     auto shown = [&] {
         ++trayMessages().shown;

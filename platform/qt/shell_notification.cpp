@@ -19,6 +19,8 @@ constexpr char kInterface[] = "org.freedesktop.Notifications";
 // A server may start a helper of its own first (GNOME's runs on gjs) and needs a moment on a
 // loaded machine; a server that does not answer in this time is taken as absent.
 constexpr int kAnswerTimeoutMs = 5000;
+// Every message alike: GNOME keeps low-urgency ones out of sight, and critical ones on the
+// screen until dismissed.
 constexpr unsigned char kNormalUrgency = 1;
 
 // The "image-data" hint: (width, height, rowstride, has_alpha, bits_per_sample, channels, data).

@@ -60,7 +60,7 @@ const char kKdeKeysHint[] =
     "按键；也可以在那里添加命令“lumora --capture screen”和“lumora --capture window”，再为它们"
     "指定按键。";
 const char kKeysHint[] =
-    "在这个Wayland桌面中，PrintScreen和Insert键只有当前窗口才能收到。想用按键截图的话，"
+    "在这个 Wayland 桌面中，PrintScreen 和 Insert 键只有当前窗口才能收到。想用按键截图的话，"
     "请在桌面的键盘设置中把命令“lumora --capture screen”和“lumora --capture window”设为快捷键。";
 
 // A box over the main window waits this long for that window to have the focus, then shows.
@@ -69,18 +69,18 @@ constexpr int kFocusPollMs = 250;
 
 // GNOME: Print belongs to the shell's screenshot tool, so the program offers keys of its own.
 const char kGnomeKeysOffer[] =
-    "在GNOME里，PrintScreen键归桌面自己的截图工具，Lumora收不到它。\n\n"
-    "要不要让Lumora在桌面的键盘设置里添加两个快捷键？\n"
+    "在 GNOME 里，PrintScreen 键归桌面自己的截图工具，Lumora 收不到它。\n\n"
+    "要不要让 Lumora 在桌面的键盘设置里添加两个快捷键？\n"
     "    Ctrl+PrintScreen：截取整个屏幕\n"
     "    Super+Insert：截取当前窗口\n\n"
-    "以后可以在“设置 → 键盘 → 自定义快捷键”里修改。";
+    "以后可以在 设置 → 键盘 → 自定义快捷键 里修改。";
 const char kGnomeKeysFailed[] =
-    "没能添加快捷键。请在“设置 → 键盘 → 自定义快捷键”里自己添加："
-    "Ctrl+PrintScreen运行“%1 --capture screen”，Super+Insert运行“%1 --capture window”。";
+    "没能添加快捷键。请在 设置 → 键盘 → 自定义快捷键 里自己添加："
+    "Ctrl+PrintScreen 运行“%1 --capture screen”，Super+Insert 运行“%1 --capture window”。";
 const char kPermissionAsk[] =
-    "Lumora截图要经过桌面的允许。桌面马上会问一次是否允许Lumora截图，请选择“允许”（Allow）。";
+    "Lumora 截图要经过桌面的允许。桌面马上会问一次是否允许 Lumora 截图，请选择“允许”（Allow）。";
 const char kPermissionRefused[] =
-    "桌面的截图权限拒绝了Lumora，每次截图都会失败。要让桌面重新询问，请在终端里运行：\n%1";
+    "桌面的截图权限拒绝了 Lumora，每次截图都会失败。要让桌面重新询问，请在终端里运行：\n%1";
 
 // The first-start hint for a desktop whose keys the program cannot have by itself; each desktop
 // may word it for its own settings.
