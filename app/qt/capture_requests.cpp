@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QObject>
 
+#include "app/main_window.h"
 #include "app/startup.h"
 #include "capture/capture_and_save.h"
 #include "platform/keys.h"
@@ -15,6 +16,10 @@
 namespace lumora::app {
 
 namespace {
+
+// A running instance answers at once unless it is busy in a long handler; the person waits
+// for the box meanwhile.
+constexpr int kShowWindowTimeoutMs = 3'000;
 
 class CaptureService : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -28,6 +33,7 @@ class CaptureService : public QObject, protected QDBusContext {
                 "    <method name=\"CaptureWindow\">\n"
                 "      <arg name=\"path\" type=\"s\" direction=\"out\"/>\n"
                 "    </method>\n"
+                "    <method name=\"ShowWindow\"/>\n"
                 "  </interface>\n")
 
 public:
@@ -36,6 +42,10 @@ public:
 public slots:
     QString CaptureScreen() { return answerLater(0); }
     QString CaptureWindow() { return answerLater(platform::foregroundWindow()); }
+    void ShowWindow() {
+        if (!programEnding())
+            bringMainWindowBack();
+    }
 
 private:
     // Exactly what PrintScreen and Insert do, with the reply sent when the file is complete.
@@ -77,6 +87,16 @@ std::string offerCaptureRequests() {
         return std::string("the name ") + kBusName + " is taken";
     }
     return {};
+}
+
+bool askRunningInstanceToShowWindow() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(kBusName, kObjectPath, kInterface,
+                                                       QStringLiteral("ShowWindow"));
+    call.setAutoStartService(false);
+    return bus.call(call, QDBus::Block, kShowWindowTimeoutMs).type() == QDBusMessage::ReplyMessage;
 }
 
 }  // namespace lumora::app
