@@ -173,6 +173,18 @@ TEST_F(CaptureCommandE2E, BesideARunningInstanceThatInstanceCaptures) {
     EXPECT_EQ(program.files(),
               (Names{fixedStem(1) + ".bmp", fixedStem(2) + ".bmp", fixedStem(3) + ".bmp"}));
     EXPECT_EQ(program.storedCounter(), 3u);
+
+    // A capture the instance could not save: the command says so in one line and nothing else
+    // (no Qt warning from a message read while the command ends), again and again.
+    TempDir elsewhere;
+    fs::rename(program.folder(), elsewhere.path() / "moved");
+    for (int i = 0; i < 6; ++i) {
+        const Finished notSaved = run(elsewhere.path() / "moved" / program.executable().filename(),
+                                      {"--capture", "screen"});
+        EXPECT_EQ(notSaved.code, 1);
+        EXPECT_EQ(notSaved.err, "lumora: the capture was not saved: the folder does not exist\n");
+    }
+    fs::rename(elsewhere.path() / "moved", program.folder());
     EXPECT_TRUE(program.running());
 }
 
