@@ -30,7 +30,7 @@
 #include "settings/settings_store.h"
 #include "tests/support/program_bindings.h"
 #include "tests/support/test_support.h"
-#include "ui/balloon_widget.h"
+#include "ui/qt/balloon_widget.h"
 #include "ui/events.h"
 #include "ui/runtime.h"
 #include "ui/windows.h"

@@ -8,8 +8,8 @@
 #include <QWidget>
 #include <cstdlib>
 
-#include "ui/fonts.h"
-#include "ui/widgets.h"
+#include "ui/qt/fonts.h"
+#include "ui/qt/widgets.h"
 
 namespace lumora::ui {
 namespace {

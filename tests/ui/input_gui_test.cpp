@@ -12,7 +12,7 @@
 #include "assets/assets.h"
 #include "platform/shell.h"
 #include "tests/ui/window_test_helpers.h"
-#include "ui/widgets.h"
+#include "ui/qt/widgets.h"
 
 namespace lumora::ui {
 namespace {

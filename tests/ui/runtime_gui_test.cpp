@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "tests/ui/window_test_helpers.h"
-#include "ui/widgets.h"
+#include "ui/qt/widgets.h"
 
 namespace lumora::ui {
 namespace {

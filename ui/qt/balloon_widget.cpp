@@ -1,4 +1,4 @@
-#include "ui/balloon_widget.h"
+#include "ui/qt/balloon_widget.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -9,7 +9,7 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "ui/fonts.h"
+#include "ui/qt/fonts.h"
 
 namespace lumora::ui {
 

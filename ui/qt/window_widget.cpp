@@ -1,10 +1,10 @@
-// Windows of the definition table on Qt Widgets, and the property interface the logic uses.
+// A window of the definition table on Qt Widgets: its controls, menu, timers and frame.
 //
 // Order of creation: every control exists, the timers run and the window is shown before its
 // Created event is raised, directly inside openWindow. The main window's Created handler runs
 // the whole start-up (it pauses with events processed), so the window must be fully usable by
 // then; ticks that fall due during that handler are dispatched like any other.
-#include "ui/runtime.h"
+#include "ui/qt/window_widget.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -32,53 +32,27 @@
 #include <algorithm>
 #include <memory>
 #include <vector>
-
 #include "assets/assets.h"
 #include "platform/shell.h"
 #include "platform/window_frame.h"
-#include "ui/balloon_widget.h"
+#include "ui/qt/balloon_widget.h"
 #include "ui/events.h"
-#include "ui/fonts.h"
-#include "ui/widgets.h"
+#include "ui/qt/fonts.h"
+#include "ui/qt/widgets.h"
 #include "ui/windows.h"
 
-namespace lumora::ui {
-
-namespace {
-
-constexpr char kControlIndexProperty[] = "lumoraControlIndex";
-
-struct ControlState {
-    const ControlDef* def = nullptr;
-    QPointer<QWidget> widget;  // none for timers and balloon tips
-    QTimer* timer = nullptr;
-    bool visibleFlag = true;
-    bool disabled = false;
-    int interval = 0;
-    QString caption;  // buttons keep their caption apart from Qt's mnemonic form
-};
-
-class WindowWidget;
-
-struct RuntimeState {
-    std::vector<QPointer<WindowWidget>> windows;
-    bool quitWhenLast = true;
-    int modalDepth = 0;
-    bool appHooksInstalled = false;
-    QPointer<BalloonWidget> balloon;
-    // The frame the window manager puts around titled windows: asked of it before each one is
-    // mapped, else the one last seen around a mapped window. Lets windows get their outer size
-    // right before they are mapped.
-    QMargins knownFrame;
-    enum class FrameAnswers { Unknown, Yes, No } frameAnswers = FrameAnswers::Unknown;
-};
+namespace lumora::ui::detail {
 
 RuntimeState& state() {
     static RuntimeState instance;
     return instance;
 }
 
-void destroyWindow(WindowWidget* window);
+QString escapeMnemonic(QString text) {
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+namespace {
 
 QIcon loadIcon(std::string_view assetName) {
     QIcon icon;
@@ -112,9 +86,6 @@ int keyState(Qt::KeyboardModifiers modifiers) {
     return state;
 }
 
-QString escapeMnemonic(QString text) {
-    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
 
 Qt::WindowFlags windowFlagsFor(const WindowDef& def) {
     Qt::WindowFlags flags = def.shownInTaskbar ? Qt::Window : Qt::Dialog;
@@ -134,48 +105,7 @@ Qt::WindowFlags windowFlagsFor(const WindowDef& def) {
     return flags;
 }
 
-class WindowWidget : public QWidget {
-public:
-    WindowWidget(const WindowDef& def, bool modal);
-
-    const WindowDef& def() const { return def_; }
-    std::string_view name() const { return def_.name; }
-    ControlState* control(std::string_view name);
-    std::vector<ControlState>& controls() { return controls_; }
-
-    void startTimers();
-    void stopTimers();
-    void showFromDefinition();
-    void setControlVisibleFlag(ControlState& control, bool visible);
-    void radioClicked(ControlState& control);
-    void setInterval(ControlState& control, int milliseconds);
-
-    bool destroying = false;
-    bool closeRequested = false;
-    QEventLoop* modalLoop = nullptr;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void createControl(const ControlDef& def, std::size_t index);
-    QWidget* containerOf(const ControlDef& def);
-    bool shownNow(const ControlState& control);
-    void applyPageRule(std::string_view tabControl);
-    void applyOuterSize(QMargins frame);
-    void place();
-    void fitFrame();
-    void clickDefault();
-
-    const WindowDef& def_;
-    std::vector<ControlState> controls_;
-    QMenuBar* menuBar_ = nullptr;
-    ClientArea* client_ = nullptr;
-    QTimer frameWatch_;
-    int frameChecks_ = 0;
-};
+}  // namespace
 
 WindowWidget::WindowWidget(const WindowDef& def, bool modal)
     : QWidget(nullptr, windowFlagsFor(def)), def_(def) {
@@ -598,425 +528,4 @@ bool WindowWidget::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-// --- registry ---
-
-WindowWidget* findWindow(std::string_view name) {
-    for (const QPointer<WindowWidget>& window : state().windows) {
-        if (window && window->name() == name)
-            return window.data();
-    }
-    return nullptr;
-}
-
-ControlState* findControl(std::string_view window, std::string_view control) {
-    WindowWidget* widget = findWindow(window);
-    return widget != nullptr ? widget->control(control) : nullptr;
-}
-
-void forget(WindowWidget* window) {
-    auto& windows = state().windows;
-    windows.erase(std::remove_if(windows.begin(), windows.end(),
-                                 [window](const QPointer<WindowWidget>& entry) {
-                                     return !entry || entry.data() == window;
-                                 }),
-                  windows.end());
-}
-
-void maybeQuit() {
-    RuntimeState& runtime = state();
-    if (!runtime.quitWhenLast || !runtime.windows.empty())
-        return;
-    // Only an event loop of the program's own (not a modal window's, and not a test without
-    // one) is ended; quitting where no loop runs would make every later loop return at once.
-    if (QThread::currentThread()->loopLevel() - runtime.modalDepth <= 0)
-        return;
-    QCoreApplication::quit();
-}
-
-void destroyWindow(WindowWidget* window) {
-    if (window->destroying)
-        return;
-    window->destroying = true;
-    window->stopTimers();
-    QPointer<WindowWidget> guard(window);
-    dispatch(window->name(), window->name(), Event::Destroying);
-    if (!guard)
-        return;
-    forget(window);
-    window->hide();
-    if (window->modalLoop != nullptr)
-        window->modalLoop->quit();
-    window->deleteLater();
-    maybeQuit();
-}
-
-void installAppHooks() {
-    RuntimeState& runtime = state();
-    if (runtime.appHooksInstalled)
-        return;
-    runtime.appHooksInstalled = true;
-    // Hiding the last visible window (main window in the tray) must not end the program.
-    QApplication::setQuitOnLastWindowClosed(false);
-    // Windows still open at the end of the program are destroyed, raising Destroying.
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] {
-        const auto windows = state().windows;
-        for (const QPointer<WindowWidget>& window : windows) {
-            if (window)
-                destroyWindow(window.data());
-        }
-    });
-    platform::setTrayEventSink([](WindowHandle owner, int event) {
-        for (const QPointer<WindowWidget>& window : state().windows) {
-            if (window && !window->destroying && window->winId() == owner) {
-                const std::string_view name = window->name();
-                dispatch(name, name, Event::Tray, EventArgs{event, 0, 0});
-                return;
-            }
-        }
-    });
-}
-
-WindowWidget* open(std::string_view name, bool modal) {
-    const WindowDef* def = findWindowDef(name);
-    if (def == nullptr || qApp == nullptr)
-        return nullptr;
-    installAppHooks();
-    if (WindowWidget* existing = findWindow(name)) {
-        if (!existing->closeRequested && !existing->destroying) {
-            existing->show();
-            existing->raise();
-            existing->activateWindow();
-            return existing;
-        }
-        // A close asked for in the same handler: that window goes now, a fresh one comes.
-        destroyWindow(existing);
-    }
-    auto* window = new WindowWidget(*def, modal);
-    state().windows.emplace_back(window);
-    window->startTimers();
-    window->showFromDefinition();
-    QPointer<WindowWidget> guard(window);
-    dispatch(def->name, def->name, Event::Created);
-    return guard.data();
-}
-
-}  // namespace
-
-WindowHandle openWindow(std::string_view window) {
-    WindowWidget* widget = open(window, false);
-    return widget != nullptr && !widget->destroying ? static_cast<WindowHandle>(widget->winId())
-                                                    : 0;
-}
-
-void openWindowModal(std::string_view window) {
-    if (WindowWidget* existing = findWindow(window);
-        existing != nullptr && !existing->closeRequested && !existing->destroying) {
-        open(window, true);  // brings it forward; the loop that waits for it is further up
-        return;
-    }
-    QPointer<WindowWidget> widget = open(window, true);
-    if (!widget || widget->destroying)
-        return;
-    QEventLoop loop;
-    widget->modalLoop = &loop;
-    ++state().modalDepth;
-    loop.exec();
-    --state().modalDepth;
-    if (widget)
-        widget->modalLoop = nullptr;
-}
-
-void closeWindow(std::string_view window) {
-    WindowWidget* widget = findWindow(window);
-    if (widget == nullptr || widget->closeRequested || widget->destroying)
-        return;
-    widget->closeRequested = true;
-    QPointer<WindowWidget> guard(widget);
-    QMetaObject::invokeMethod(
-        widget,
-        [guard] {
-            if (guard)
-                destroyWindow(guard.data());
-        },
-        Qt::QueuedConnection);
-}
-
-bool isWindowOpen(std::string_view window) {
-    const WindowWidget* widget = findWindow(window);
-    return widget != nullptr && !widget->destroying;
-}
-
-bool anyWindowOpen() {
-    const auto& windows = state().windows;
-    return std::any_of(windows.begin(), windows.end(), [](const QPointer<WindowWidget>& window) {
-        return window && !window->destroying;
-    });
-}
-
-WindowHandle windowHandle(std::string_view window) {
-    WindowWidget* widget = findWindow(window);
-    return widget != nullptr ? static_cast<WindowHandle>(widget->winId()) : 0;
-}
-
-void repaintWindow(std::string_view window) {
-    if (WindowWidget* widget = findWindow(window))
-        widget->repaint();
-}
-
-bool windowVisible(std::string_view window) {
-    const WindowWidget* widget = findWindow(window);
-    return widget != nullptr && widget->isVisible();
-}
-
-void setWindowVisible(std::string_view window, bool visible) {
-    WindowWidget* widget = findWindow(window);
-    if (widget == nullptr || widget->destroying || widget->isVisible() == visible)
-        return;
-    if (visible) {
-        widget->show();
-        widget->raise();
-        widget->activateWindow();
-    } else {
-        widget->hide();
-    }
-}
-
-int windowLeft(std::string_view window) {
-    const WindowWidget* widget = findWindow(window);
-    return widget != nullptr ? widget->frameGeometry().x() : 0;
-}
-
-int windowTop(std::string_view window) {
-    const WindowWidget* widget = findWindow(window);
-    return widget != nullptr ? widget->frameGeometry().y() : 0;
-}
-
-void setWindowAlwaysOnTop(std::string_view window, bool onTop) {
-    WindowWidget* widget = findWindow(window);
-    if (widget == nullptr)
-        return;
-    const Qt::WindowFlags flags = widget->windowFlags();
-    if (flags.testFlag(Qt::WindowStaysOnTopHint) == onTop)
-        return;
-    const Qt::WindowFlags wanted =
-        onTop ? (flags | Qt::WindowStaysOnTopHint) : (flags & ~Qt::WindowStaysOnTopHint);
-    if (QWindow* handle = widget->windowHandle()) {
-        // Through the native window, so a shown window stays mapped and in place.
-        handle->setFlags(wanted);
-        widget->overrideWindowFlags(wanted);
-    } else {
-        widget->setWindowFlags(wanted);
-    }
-}
-
-std::string controlText(std::string_view window, std::string_view control) {
-    ControlState* state = findControl(window, control);
-    if (state == nullptr || !state->widget)
-        return {};
-    QWidget* widget = state->widget.data();
-    switch (state->def->kind) {
-        case ControlKind::Button:
-        case ControlKind::Checkbox:
-        case ControlKind::RadioButton:
-            return state->caption.toStdString();
-        case ControlKind::Label:
-            return static_cast<QLabel*>(widget)->text().toStdString();
-        case ControlKind::TransparentLabel:
-            return static_cast<TransparentLabel*>(widget)->text().toStdString();
-        case ControlKind::EditBox:
-            return static_cast<QLineEdit*>(widget)->text().toStdString();
-        default:
-            return {};
-    }
-}
-
-void setControlText(std::string_view window, std::string_view control, std::string_view text) {
-    ControlState* state = findControl(window, control);
-    if (state == nullptr || !state->widget)
-        return;
-    QWidget* widget = state->widget.data();
-    const QString value = toQString(text);
-    switch (state->def->kind) {
-        case ControlKind::Button:
-        case ControlKind::Checkbox:
-        case ControlKind::RadioButton:
-            state->caption = value;
-            static_cast<QAbstractButton*>(widget)->setText(escapeMnemonic(value));
-            break;
-        case ControlKind::Label:
-            static_cast<QLabel*>(widget)->setText(value);
-            break;
-        case ControlKind::TransparentLabel:
-            static_cast<TransparentLabel*>(widget)->setText(value);
-            break;
-        case ControlKind::EditBox:
-            // Text from the logic is taken as it is; the box's limits govern typing only.
-            static_cast<EditBox*>(widget)->setTextFromLogic(value);
-            break;
-        default:
-            break;
-    }
-}
-
-bool controlVisible(std::string_view window, std::string_view control) {
-    const ControlState* state = findControl(window, control);
-    return state != nullptr && state->visibleFlag;
-}
-
-void setControlVisible(std::string_view window, std::string_view control, bool visible) {
-    WindowWidget* widget = findWindow(window);
-    ControlState* state = widget != nullptr ? widget->control(control) : nullptr;
-    if (state != nullptr)
-        widget->setControlVisibleFlag(*state, visible);
-}
-
-bool controlDisabled(std::string_view window, std::string_view control) {
-    const ControlState* state = findControl(window, control);
-    return state != nullptr && state->disabled;
-}
-
-void setControlDisabled(std::string_view window, std::string_view control, bool disabled) {
-    ControlState* state = findControl(window, control);
-    if (state == nullptr)
-        return;
-    state->disabled = disabled;
-    if (state->widget)
-        state->widget->setEnabled(!disabled);
-}
-
-bool controlSelected(std::string_view window, std::string_view control) {
-    const ControlState* state = findControl(window, control);
-    if (state == nullptr || !state->widget)
-        return false;
-    if (state->def->kind != ControlKind::Checkbox && state->def->kind != ControlKind::RadioButton) {
-        return false;
-    }
-    return static_cast<QAbstractButton*>(state->widget.data())->isChecked();
-}
-
-void setControlSelected(std::string_view window, std::string_view control, bool selected) {
-    ControlState* state = findControl(window, control);
-    if (state == nullptr || !state->widget)
-        return;
-    if (state->def->kind != ControlKind::Checkbox && state->def->kind != ControlKind::RadioButton) {
-        return;
-    }
-    // Only this control: no group rule and no Clicked from code.
-    static_cast<QAbstractButton*>(state->widget.data())->setChecked(selected);
-}
-
-int timerInterval(std::string_view window, std::string_view control) {
-    const ControlState* state = findControl(window, control);
-    return state != nullptr && state->timer != nullptr ? state->interval : 0;
-}
-
-void setTimerInterval(std::string_view window, std::string_view control, int milliseconds) {
-    WindowWidget* widget = findWindow(window);
-    ControlState* state = widget != nullptr ? widget->control(control) : nullptr;
-    if (state != nullptr && state->timer != nullptr)
-        widget->setInterval(*state, milliseconds);
-}
-
-Colour textColour(std::string_view window, std::string_view control) {
-    const ControlState* state = findControl(window, control);
-    if (state == nullptr || !state->widget || state->def->kind != ControlKind::TransparentLabel) {
-        return 0;
-    }
-    return static_cast<TransparentLabel*>(state->widget.data())->textColour();
-}
-
-void setTextColour(std::string_view window, std::string_view control, Colour colour) {
-    ControlState* state = findControl(window, control);
-    if (state == nullptr || !state->widget || state->def->kind != ControlKind::TransparentLabel) {
-        return;
-    }
-    static_cast<TransparentLabel*>(state->widget.data())->setTextColour(colour & 0x00FFFFFF);
-}
-
-int currentPage(std::string_view window, std::string_view control) {
-    const ControlState* state = findControl(window, control);
-    if (state == nullptr || !state->widget || state->def->kind != ControlKind::TabControl)
-        return 0;
-    return static_cast<QTabWidget*>(state->widget.data())->currentIndex();
-}
-
-void setCurrentPage(std::string_view window, std::string_view control, int page) {
-    ControlState* state = findControl(window, control);
-    if (state == nullptr || !state->widget || state->def->kind != ControlKind::TabControl)
-        return;
-    auto* tabs = static_cast<QTabWidget*>(state->widget.data());
-    if (page < 0 || page >= tabs->count())
-        return;
-    tabs->setCurrentIndex(page);
-}
-
-void popupMenu(std::string_view window, std::string_view menuCaption, std::optional<int> x,
-               std::optional<int> y) {
-    WindowWidget* widget = findWindow(window);
-    if (widget == nullptr)
-        return;
-    const std::span<const MenuItemDef> items = widget->def().menu;
-    auto top = std::find_if(items.begin(), items.end(), [menuCaption](const MenuItemDef& item) {
-        return item.level == 0 && item.caption == menuCaption;
-    });
-    if (top == items.end())
-        return;
-    QMenu menu;
-    menu.setObjectName(toQString(menuCaption));
-    std::vector<std::pair<QAction*, std::string_view>> actions;
-    for (auto it = top + 1; it != items.end() && it->level > 0; ++it) {
-        if (it->hidden)
-            continue;
-        QAction* action = menu.addAction(escapeMnemonic(toQString(it->caption)));
-        action->setObjectName(toQString(it->caption));
-        action->setEnabled(!it->disabled);
-        if (it->ticked) {
-            action->setCheckable(true);
-            action->setChecked(true);
-        }
-        actions.emplace_back(action, it->caption);
-    }
-    QPoint position = QCursor::pos() + QPoint(3, 3);
-    if (x)
-        position.setX(*x);
-    if (y)
-        position.setY(*y);
-    const std::string_view windowName = widget->name();
-    // Whichever way an item was chosen (mouse, keys), the menu reports it here; the handler
-    // runs once the menu has closed.
-    std::optional<std::string_view> chosen;
-    QObject::connect(&menu, &QMenu::triggered, &menu, [&](QAction* action) {
-        for (const auto& [item, caption] : actions) {
-            if (item == action)
-                chosen = caption;
-        }
-    });
-    menu.exec(position);
-    if (chosen)
-        dispatch(windowName, *chosen, Event::Chosen);
-}
-
-bool showBalloonTip(std::string_view window, std::string_view balloon, int x, int y,
-                    std::string_view text, int /*imageIndex: no image list in this program*/,
-                    bool autoHide) {
-    const ControlState* control = findControl(window, balloon);
-    if (control == nullptr || control->def->kind != ControlKind::BalloonTip)
-        return false;
-    RuntimeState& runtime = state();
-    if (!runtime.balloon)
-        runtime.balloon = new BalloonWidget();
-    // A new showing replaces the one before.
-    runtime.balloon->showAt(QPoint(x, y), toQString(text), autoHide);
-    return true;
-}
-
-bool balloonShown() {
-    const RuntimeState& runtime = state();
-    return runtime.balloon && runtime.balloon->isVisible();
-}
-
-void quitWhenLastWindowDestroyed(bool quit) {
-    state().quitWhenLast = quit;
-}
-
-}  // namespace lumora::ui
+}  // namespace lumora::ui::detail

@@ -1,4 +1,4 @@
-#include "ui/widgets.h"
+#include "ui/qt/widgets.h"
 
 #include <QEnterEvent>
 #include <QFocusEvent>
@@ -12,7 +12,7 @@
 #include <limits>
 
 #include "assets/assets.h"
-#include "ui/fonts.h"
+#include "ui/qt/fonts.h"
 
 namespace lumora::ui {
 
