@@ -1,4 +1,4 @@
-#include "platform/qt/termination_requests.h"
+#include "platform/termination.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
