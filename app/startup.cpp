@@ -205,6 +205,8 @@ int runProgram(int argc, char** argv) {
     const int code = runMainLoop();
     // Captures taken before the end are written out, and told, before the process ends.
     capture::stopWatchingKeys();
+    // A portal's picture asked for before the end still comes, and its file still goes.
+    capture::awaitPendingPictures(5000);
     capture::finishPendingCaptures();
     platform::stopAllSounds();
     return code;
