@@ -6,6 +6,7 @@
 #include <QDBusVariant>
 #include <QPointer>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/keys.h"
 #include "platform/wayland/portal.h"
@@ -56,14 +57,21 @@ PortalShortcuts captureShortcuts() {
             {{QStringLiteral("description"), QString::fromUtf8(description)},
              {QStringLiteral("preferred_trigger"), QString::fromLatin1(trigger)}}};
     };
-    return {entry("screen", "Capture the screen", "Print"),
-            entry("window", "Capture the active window", "Insert")};
+    // The descriptions are what the desktop's shortcut settings list.
+    return {entry("screen", "截取屏幕", "Print"), entry("window", "截取活动窗口", "Insert")};
 }
 
 QDBusMessage createShortcutSessionCall(const QString& token, const QString& sessionToken) {
     QDBusMessage call = shortcutsCall(QStringLiteral("CreateSession"));
     call << QVariantMap{{QStringLiteral("handle_token"), token},
                         {QStringLiteral("session_handle_token"), sessionToken}};
+    return call;
+}
+
+QDBusMessage listShortcutsCall(const QString& session, const QString& token) {
+    QDBusMessage call = shortcutsCall(QStringLiteral("ListShortcuts"));
+    call << QVariant::fromValue(QDBusObjectPath(session))
+         << QVariantMap{{QStringLiteral("handle_token"), token}};
     return call;
 }
 
@@ -98,6 +106,28 @@ PortalShortcuts boundShortcutsOf(const QVariantMap& results) {
     return value.value<PortalShortcuts>();
 }
 
+bool captureShortcutsAssigned(const PortalShortcuts& shortcuts) {
+    for (const PortalShortcut& wanted : captureShortcuts()) {
+        bool assigned = false;
+        for (const PortalShortcut& s : shortcuts) {
+            if (s.id == wanted.id &&
+                !s.properties.value(QStringLiteral("trigger_description")).toString().isEmpty())
+                assigned = true;
+        }
+        if (!assigned)
+            return false;
+    }
+    return true;
+}
+
+bool shouldBindShortcuts(const PortalShortcuts& listed, bool boundBefore) {
+    for (const PortalShortcut& s : listed) {
+        if (virtualKeyOfShortcut(s.id) != 0)
+            return true;
+    }
+    return !boundBefore;
+}
+
 int virtualKeyOfShortcut(const QString& id) {
     if (id == QLatin1String("screen"))
         return kVkPrintScreen;
@@ -107,11 +137,13 @@ int virtualKeyOfShortcut(const QString& id) {
 }
 
 GlobalShortcuts::GlobalShortcuts(std::function<void(int)> pressed,
-                                 std::function<void(QString)> ended, QObject* parent)
+                                 std::function<void(QString)> ended, QObject* parent,
+                                 std::string boundMarker)
     : QObject(parent),
       bus_(QDBusConnection::sessionBus()),
       pressed_(std::move(pressed)),
-      ended_(std::move(ended)) {}
+      ended_(std::move(ended)),
+      boundMarker_(std::move(boundMarker)) {}
 
 void GlobalShortcuts::start() {
     registerShortcutTypes();
@@ -128,9 +160,9 @@ void GlobalShortcuts::start() {
             return;
         }
         const QString token = newHandleToken(QStringLiteral("keys"));
-        const QString sessionToken = newHandleToken(QStringLiteral("keysession"));
         PortalRequest::start(
-            bus_, createShortcutSessionCall(token, sessionToken), token, kCallTimeoutMs,
+            bus_, createShortcutSessionCall(token, QString::fromLatin1(kShortcutSessionToken)),
+            token, kCallTimeoutMs,
             [self = QPointer<GlobalShortcuts>(this)](uint code, const QVariantMap& results,
                                                      const QString& failure) {
                 if (!self)
@@ -142,20 +174,46 @@ void GlobalShortcuts::start() {
                                                 : failure);
                     return;
                 }
-                that->bind();
+                that->list();
             });
     });
 }
 
-void GlobalShortcuts::bind() {
+void GlobalShortcuts::list() {
+    // Activations of a known component may come before or without any bind.
     bus_.connect(QString(), QString::fromLatin1(kPortalPath),
                  QString::fromLatin1(kGlobalShortcutsInterface), QStringLiteral("Activated"), this,
                  SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    const QString token = newHandleToken(QStringLiteral("list"));
+    PortalRequest::start(
+        bus_, listShortcutsCall(session_, token), token, kCallTimeoutMs,
+        [self = QPointer<GlobalShortcuts>(this)](uint code, const QVariantMap& results,
+                                                 const QString&) {
+            if (!self)
+                return;
+            // A portal that cannot list is asked to bind, as one that lists nothing.
+            const PortalShortcuts listed =
+                code == 0 ? boundShortcutsOf(results) : PortalShortcuts();
+            std::error_code error;
+            const bool boundBefore =
+                !self->boundMarker_.empty() && std::filesystem::exists(self->boundMarker_, error);
+            if (shouldBindShortcuts(listed, boundBefore)) {
+                self->bind(captureShortcutsAssigned(listed));
+                return;
+            }
+            std::fprintf(stderr,
+                         "lumora: capture keys: the desktop lists no shortcuts; not binding "
+                         "again (keys assigned to the component \"%s\" still apply)\n",
+                         kShortcutSessionToken);
+        });
+}
+
+void GlobalShortcuts::bind(bool keysKnown) {
     const QString token = newHandleToken(QStringLiteral("bind"));
     PortalRequest::start(
         bus_, bindShortcutsCall(session_, token), token, kBindTimeoutMs,
-        [self = QPointer<GlobalShortcuts>(this)](uint code, const QVariantMap& results,
-                                                 const QString& failure) {
+        [self = QPointer<GlobalShortcuts>(this), keysKnown](uint code, const QVariantMap& results,
+                                                            const QString& failure) {
             if (!self)
                 return;
             if (code != 0) {
@@ -163,9 +221,23 @@ void GlobalShortcuts::bind() {
                                             : failure);
                 return;
             }
+            if (!self->boundMarker_.empty()) {
+                const std::filesystem::path marker(self->boundMarker_);
+                std::error_code ignored;
+                std::filesystem::create_directories(marker.parent_path(), ignored);
+                if (std::FILE* file = std::fopen(marker.c_str(), "w"))
+                    std::fclose(file);
+            }
+            const PortalShortcuts bound = boundShortcutsOf(results);
+            // Plasma 5.27 answers success with no shortcuts and assigns no keys: nothing
+            // would ever be pressed, so the user must hear where to assign them.
+            if (!captureShortcutsAssigned(bound) && !keysKnown) {
+                self->end(QStringLiteral("the desktop bound no keys to the capture shortcuts"));
+                return;
+            }
             // The user may have chosen other keys in the desktop's dialog.
             QStringList chosen;
-            for (const PortalShortcut& s : boundShortcutsOf(results)) {
+            for (const PortalShortcut& s : bound) {
                 chosen << s.id + QStringLiteral(" = ") +
                               s.properties.value("trigger_description").toString();
             }

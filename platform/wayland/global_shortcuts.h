@@ -3,6 +3,14 @@
 // GNOME 48 and later): a portal session holding two shortcuts, "screen" (preferred trigger
 // Print) and "window" (Insert), which the desktop lets the user confirm or rebind; the portal
 // then tells every activation.
+//
+// The session's token is the same in every run: KDE names the shortcut component after it, so
+// keys the user assigns there apply in every later run. Desktops differ in when they bind:
+// Plasma 5.27 lists nothing, assigns nothing and opens its shortcut settings at each
+// BindShortcuts, but delivers the keys of a known component without a bind; later Plasma lists
+// the known shortcuts and activates them only after a BindShortcuts in that session. So the
+// session first lists: known shortcuts are bound again (no dialog for known ones), and an empty
+// list is bound only on the first run on that desktop.
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -12,6 +20,7 @@
 #include <QString>
 #include <QVariantMap>
 #include <functional>
+#include <string>
 
 namespace lumora::platform::wayland {
 
@@ -32,7 +41,11 @@ void registerShortcutTypes();
 // The two shortcuts with their descriptions and preferred triggers.
 PortalShortcuts captureShortcuts();
 
+// The session handle token of every run.
+inline constexpr char kShortcutSessionToken[] = "lumora";
+
 QDBusMessage createShortcutSessionCall(const QString& token, const QString& sessionToken);
+QDBusMessage listShortcutsCall(const QString& session, const QString& token);
 QDBusMessage bindShortcutsCall(const QString& session, const QString& token);
 
 // The session a CreateSession response names; empty when it names none.
@@ -42,17 +55,29 @@ QString shortcutSessionOf(const QVariantMap& results);
 // "trigger_description"); the value may still be in its D-Bus form.
 PortalShortcuts boundShortcutsOf(const QVariantMap& results);
 
+// Whether every capture shortcut is in `shortcuts` with a trigger: an answer without
+// shortcuts, or with shortcuts the user has no keys for, binds nothing.
+bool captureShortcutsAssigned(const PortalShortcuts& shortcuts);
+
+// After ListShortcuts: bind when the desktop knows the shortcuts (so later Plasma activates
+// them in this session) or when no bind was made on this desktop before; otherwise an empty
+// list means a desktop that never lists (Plasma 5.27), where binding again would open its
+// settings at every start and the keys the user assigned apply without it.
+bool shouldBindShortcuts(const PortalShortcuts& listed, bool boundBefore);
+
 // The virtual key (keys.h) an activated shortcut stands for; 0 for an id of no capture.
 int virtualKeyOfShortcut(const QString& id);
 
-// Creates the session and binds the shortcuts; calls `pressed` with the virtual key at every
-// activation, and `ended` once with the cause when the portal cannot offer them (not there,
-// refused, failed). Lives as long as the program.
+// Creates the session, lists and binds the shortcuts; calls `pressed` with the virtual key at
+// every activation, and `ended` once with the cause when the portal gives no keys (not there,
+// refused, failed, or bound without keys). Lives as long as the program. `boundMarker` is a
+// file that records a bind made on this desktop (empty: none is kept).
 class GlobalShortcuts : public QObject {
     Q_OBJECT
 public:
     GlobalShortcuts(std::function<void(int virtualKey)> pressed,
-                    std::function<void(QString cause)> ended, QObject* parent = nullptr);
+                    std::function<void(QString cause)> ended, QObject* parent = nullptr,
+                    std::string boundMarker = {});
     void start();
 
 private slots:
@@ -60,13 +85,15 @@ private slots:
                      const QVariantMap& options);
 
 private:
-    void bind();
+    void list();
+    void bind(bool keysKnown);
     void end(const QString& cause);
 
     QDBusConnection bus_;
     QString session_;
     std::function<void(int)> pressed_;
     std::function<void(QString)> ended_;
+    std::string boundMarker_;
     bool ended_called_ = false;
 };
 

@@ -57,6 +57,76 @@ qint64 announcedSize(const QVariantMap& results) {
     return stride * height;
 }
 
+// The smallest rectangle that holds every fully opaque pixel of an ARGB32 picture.
+QRect opaqueBounds(const QImage& argb) {
+    int left = argb.width(), right = -1, top = -1, bottom = -1;
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        int first = -1, last = -1;
+        for (int x = 0; x < argb.width(); ++x) {
+            if (qAlpha(row[x]) == 255) {
+                if (first < 0)
+                    first = x;
+                last = x;
+            }
+        }
+        if (first < 0)
+            continue;
+        if (top < 0)
+            top = y;
+        bottom = y;
+        left = std::min(left, first);
+        right = std::max(right, last);
+    }
+    if (top < 0)
+        return {};
+    return QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+// Sends `call` (made with the write end of a new pipe) and reads the raw picture KWin writes.
+void captureWithKWin(QDBusMessage (*makeCall)(const QDBusUnixFileDescriptor&), const char* what,
+                     KWinPictureDone done) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        done({{}, QStringLiteral("no pipe for the picture from KWin"), false});
+        return;
+    }
+    QDBusPendingCall pending = [&] {
+        // The message holds a duplicate of the write end; both go once the call is sent, so
+        // the pipe ends when KWin closes its copy.
+        const QDBusMessage call = makeCall(QDBusUnixFileDescriptor(fds[1]));
+        close(fds[1]);
+        return QDBusConnection::sessionBus().asyncCall(call, 10000);
+    }();
+    const int readEnd = fds[0];
+    auto* watcher = new QDBusPendingCallWatcher(pending, QCoreApplication::instance());
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished,
+        [readEnd, what, done = std::move(done)](QDBusPendingCallWatcher* w) {
+            w->deleteLater();
+            QDBusPendingReply<QVariantMap> reply = *w;
+            if (reply.isError()) {
+                close(readEnd);
+                done({{},
+                      QStringLiteral("KWin refused the %1 capture: %2")
+                          .arg(QLatin1String(what), reply.error().message()),
+                      reply.error().name() == QLatin1String(kKWinNotAuthorizedError)});
+                return;
+            }
+            const qint64 size = announcedSize(reply.value());
+            const QByteArray data = size > 0 ? readExactly(readEnd, size, 5000) : QByteArray();
+            close(readEnd);
+            QImage image = kwinImageFromResults(reply.value(), data);
+            if (image.isNull()) {
+                done({{},
+                      QStringLiteral("KWin sent no usable %1 picture").arg(QLatin1String(what)),
+                      false});
+                return;
+            }
+            done({std::move(image), {}, false});
+        });
+}
+
 }  // namespace
 
 QDBusMessage kwinCaptureActiveWindowCall(const QDBusUnixFileDescriptor& pipe) {
@@ -66,6 +136,16 @@ QDBusMessage kwinCaptureActiveWindowCall(const QDBusUnixFileDescriptor& pipe) {
     const QVariantMap options{{QStringLiteral("include-decoration"), true},
                               {QStringLiteral("include-cursor"), false},
                               {QStringLiteral("include-shadow"), false},
+                              {QStringLiteral("native-resolution"), true}};
+    call << options << QVariant::fromValue(pipe);
+    return call;
+}
+
+QDBusMessage kwinCaptureWorkspaceCall(const QDBusUnixFileDescriptor& pipe) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.KWin"), QStringLiteral("/org/kde/KWin/ScreenShot2"),
+        QStringLiteral("org.kde.KWin.ScreenShot2"), QStringLiteral("CaptureWorkspace"));
+    const QVariantMap options{{QStringLiteral("include-cursor"), false},
                               {QStringLiteral("native-resolution"), true}};
     call << options << QVariant::fromValue(pipe);
     return call;
@@ -90,46 +170,23 @@ QImage kwinImageFromResults(const QVariantMap& results, const QByteArray& data) 
         return {};
     const QImage view(reinterpret_cast<const uchar*>(data.constData()), static_cast<int>(width),
                       static_cast<int>(height), static_cast<qsizetype>(stride), imageFormat);
-    // The copy owns its pixels; `data` goes away with the caller.
-    return view.convertToFormat(QImage::Format_RGB32);
+    if (!view.hasAlphaChannel()) {
+        // The copy owns its pixels; `data` goes away with the caller.
+        return view.convertToFormat(QImage::Format_RGB32);
+    }
+    const QImage argb = view.convertToFormat(QImage::Format_ARGB32);
+    const QRect opaque = opaqueBounds(argb);
+    if (opaque.isEmpty())
+        return {};
+    return argb.copy(opaque).convertToFormat(QImage::Format_RGB32);
 }
 
-void captureActiveWindowWithKWin(std::function<void(QImage image, QString failure)> done) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        done({}, QStringLiteral("no pipe for the window picture"));
-        return;
-    }
-    QDBusPendingCall pending = [&] {
-        // The message holds a duplicate of the write end; both go once the call is sent, so
-        // the pipe ends when KWin closes its copy.
-        const QDBusMessage call = kwinCaptureActiveWindowCall(QDBusUnixFileDescriptor(fds[1]));
-        close(fds[1]);
-        return QDBusConnection::sessionBus().asyncCall(call, 10000);
-    }();
-    const int readEnd = fds[0];
-    auto* watcher = new QDBusPendingCallWatcher(pending, QCoreApplication::instance());
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
-                     [readEnd, done = std::move(done)](QDBusPendingCallWatcher* w) {
-                         w->deleteLater();
-                         QDBusPendingReply<QVariantMap> reply = *w;
-                         if (reply.isError()) {
-                             close(readEnd);
-                             done({}, QStringLiteral("KWin refused the window capture: ") +
-                                          reply.error().message());
-                             return;
-                         }
-                         const qint64 size = announcedSize(reply.value());
-                         const QByteArray data =
-                             size > 0 ? readExactly(readEnd, size, 5000) : QByteArray();
-                         close(readEnd);
-                         QImage image = kwinImageFromResults(reply.value(), data);
-                         if (image.isNull()) {
-                             done({}, QStringLiteral("KWin sent no usable window picture"));
-                             return;
-                         }
-                         done(std::move(image), {});
-                     });
+void captureActiveWindowWithKWin(KWinPictureDone done) {
+    captureWithKWin(&kwinCaptureActiveWindowCall, "window", std::move(done));
+}
+
+void captureWorkspaceWithKWin(KWinPictureDone done) {
+    captureWithKWin(&kwinCaptureWorkspaceCall, "screen", std::move(done));
 }
 
 }  // namespace lumora::platform::wayland

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,18 @@ constexpr int kNoteAttempts = 60;
 const char kNoActiveWindowNote[] =
     "This desktop does not let programs capture the active window: window captures show the "
     "whole screen.";
+// KWin grants window captures by the desktop entry installed with the program; a copy run
+// from elsewhere, or an entry without the program's full path, is refused.
+const char kKWinNotAuthorizedNote[] =
+    "KDE 没有允许 Lumora 截取活动窗口：Lumora 没有连同它的桌面文件一起安装（KDE 只让桌面文件里"
+    "写明程序完整路径的程序截取窗口）。请用安装包或 cmake --install 安装 Lumora；在此之前，"
+    "窗口截图截取的是整个屏幕。";
+// Plasma's GlobalShortcuts portal takes the shortcuts but assigns no keys to them.
+const char kKdeKeysHint[] =
+    "在 KDE Plasma 中，PrintScreen 和 Insert 只有当前窗口收得到。请在 系统设置 → 快捷键 中"
+    "添加应用程序 Lumora（系统设置 → 快捷键 → Lumora），为“截取屏幕”和“截取活动窗口”指定"
+    "按键；也可以在那里添加命令“lumora --capture screen”和“lumora --capture window”，再为它们"
+    "指定按键。";
 const char kKeysHint[] =
     "PrintScreen and Insert reach only the focused program in this Wayland session. To capture "
     "with keys, bind the commands \"lumora --capture screen\" and \"lumora --capture window\" "
@@ -246,18 +259,21 @@ private:
         }
         switch (desktop_) {
             case Desktop::Kde:
-                captureActiveWindowWithKWin([this, finish, life = std::weak_ptr<int>(life_)](
-                                                QImage picture, QString failure) {
+                captureActiveWindowWithKWin([this, finish,
+                                             life = std::weak_ptr<int>(life_)](KWinPicture window) {
                     if (life.expired())
                         return;
-                    if (!picture.isNull()) {
-                        finish(picture, {});
+                    if (!window.image.isNull()) {
+                        finish(window.image, {});
                         return;
                     }
-                    // The whole screen rather than nothing: a capture is never lost for want
-                    // of the window.
-                    std::fprintf(stderr, "lumora: %s\n", failure.toLocal8Bit().constData());
-                    noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+                    // The whole screen rather than nothing: a capture is never lost for
+                    // want of the window.
+                    std::fprintf(stderr, "lumora: %s\n", window.failure.toLocal8Bit().constData());
+                    // Refused the window, refused the screen: straight to the portal.
+                    kwinScreenRefused_ = kwinScreenRefused_ || window.notAuthorized;
+                    noteOnce(window.notAuthorized ? QString::fromUtf8(kKWinNotAuthorizedNote)
+                                                  : QString::fromLatin1(kNoActiveWindowNote));
                     screen(finish);
                 });
                 return;
@@ -273,6 +289,32 @@ private:
     }
 
     void screen(const PictureDone& done) {
+        if (desktop_ == Desktop::Kde && !kwinScreenRefused_) {
+            // KWin's raw pixels through a pipe: no PNG written, read back and deleted.
+            captureWorkspaceWithKWin([this, done,
+                                      life = std::weak_ptr<int>(life_)](KWinPicture workspace) {
+                if (life.expired())
+                    return;
+                if (workspace.image.isNull()) {
+                    std::fprintf(stderr, "lumora: %s; using the screenshot portal\n",
+                                 workspace.failure.toLocal8Bit().constData());
+                    kwinScreenRefused_ = workspace.notAuthorized;
+                    portalScreen(done);
+                    return;
+                }
+                const auto layout = x11::screenLayout();
+                done(layout
+                         ? crop(workspace.image,
+                                QRect(layout->x, layout->y, layout->width, layout->height), layout)
+                         : workspace.image,
+                     {});
+            });
+            return;
+        }
+        portalScreen(done);
+    }
+
+    void portalScreen(const PictureDone& done) {
         portalPicture([done](const QImage& picture, const QString& failure) {
             if (picture.isNull()) {
                 done({}, failure);
@@ -355,6 +397,7 @@ private:
     // The keys, and a word on stderr when no portal can ever give a picture (each lost capture
     // is reported by itself too).
     void startWatching() {
+        const std::string config = configHome();
         shortcuts_ = new GlobalShortcuts(
             [this](int key) { keyPressed(key); },
             [this](const QString& cause) {
@@ -362,7 +405,14 @@ private:
                              cause.toLocal8Bit().constData());
                 showKeysHintOnce();
             },
-            context_);
+            context_,
+            config.empty() ? std::string()
+                           : config + "/lumora/shortcuts-bound-" +
+                                 QString::fromStdString(environment("XDG_CURRENT_DESKTOP"))
+                                     .toLower()
+                                     .replace(QRegularExpression(QStringLiteral("[^a-z0-9]")),
+                                              QStringLiteral("-"))
+                                     .toStdString());
         shortcuts_->start();
 
         QDBusMessage probe = QDBusMessage::createMethodCall(
@@ -423,7 +473,9 @@ private:
         std::error_code error;
         if (std::filesystem::exists(marker, error))
             return;
-        noteOnce(QString::fromLatin1(kKeysHint), [marker] {
+        const QString hint = desktop_ == Desktop::Kde ? QString::fromUtf8(kKdeKeysHint)
+                                                      : QString::fromLatin1(kKeysHint);
+        noteOnce(hint, [marker] {
             std::error_code ignored;
             std::filesystem::create_directories(marker.parent_path(), ignored);
             std::FILE* file = std::fopen(marker.c_str(), "w");
@@ -439,6 +491,8 @@ private:
     std::deque<Job> jobs_;
     bool busy_ = false;
     bool watching_ = false;
+    // KWin refused this program its screenshot interface: screens come from the portal.
+    bool kwinScreenRefused_ = false;
     std::string lastFailure_;
     std::map<int, bool> pressed_;
     KeyChanged keyChanged_;

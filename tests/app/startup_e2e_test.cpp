@@ -316,10 +316,14 @@ TEST(Install, PutsTheProgramItsDesktopEntryAndItsIconsUnderThePrefix) {
     EXPECT_TRUE((fs::status(root / "bin/lumora").permissions() & fs::perms::owner_exec) !=
                 fs::perms::none);
     const std::string entry = readTextFile(root / "share/applications/lumora.desktop");
-    for (const char* line :
-         {"[Desktop Entry]", "Type=Application", "Name=Lumora", "Name[zh_CN]=Lumora截图精灵",
-          "Exec=lumora", "Icon=lumora", "Categories=Graphics;Utility;"}) {
-        EXPECT_NE(entry.find(std::string(line) + "\n"), std::string::npos) << line;
+    // The program by its full path, as KDE's KWin requires to let it capture windows.
+    const std::string exec = "Exec=" + (root / "bin/lumora").string();
+    for (const std::string& line :
+         {std::string("[Desktop Entry]"), std::string("Type=Application"),
+          std::string("Name=Lumora"), std::string("Name[zh_CN]=Lumora截图精灵"), exec,
+          exec + " --capture window", std::string("Icon=lumora"),
+          std::string("Categories=Graphics;Utility;")}) {
+        EXPECT_NE(entry.find(line + "\n"), std::string::npos) << line;
     }
     for (int size : {16, 32, 48, 64, 128}) {
         const std::string n = std::to_string(size);

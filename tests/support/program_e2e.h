@@ -174,6 +174,14 @@ public:
         return ::testing::AssertionSuccess();
     }
 
+    // Takes the program's windows off the screen (it keeps running and watching the keys), for
+    // a test that compares captures with the screen: the advert label blinks every second.
+    void unmapWindows() {
+        runCommand("xdotool search --onlyvisible --pid " +
+                   std::to_string(process_.processId()) +
+                   " --name '^Lumora' windowunmap --sync %@ 2>/dev/null");
+    }
+
     // Standard error is collected for errors() instead of passed through (it is shown at stop).
     void readErrors() { readErrors_ = true; }
     std::string errors() {

@@ -177,6 +177,31 @@ TEST(KWinScreenShot, AsksForTheFramedWindowAndReadsTheRawPicture) {
     results["stride"] = 12u;
     results["format"] = 9999u;
     EXPECT_TRUE(kwinImageFromResults(results, data).isNull());
+
+    // KWin 5.27's window inside its shadow's margin: transparent at the edge, a faint shadow
+    // within; only the fully opaque part is the window.
+    QImage shadowed(7, 6, QImage::Format_ARGB32);
+    shadowed.fill(0x00000000u);
+    for (int y = 1; y < 6; ++y)
+        for (int x = 1; x < 6; ++x)
+            shadowed.setPixel(x, y, 0x28000000u);
+    shadowed.setPixel(3, 2, 0xFF102030u);
+    shadowed.setPixel(4, 3, 0xFF405060u);
+    const QByteArray raw(reinterpret_cast<const char*>(shadowed.constBits()),
+                         shadowed.sizeInBytes());
+    const QImage window = kwinImageFromResults({{"type", "raw"},
+                                                {"width", 7u},
+                                                {"height", 6u},
+                                                {"stride", uint(shadowed.bytesPerLine())},
+                                                {"format", uint(QImage::Format_ARGB32)}},
+                                               raw);
+    ASSERT_EQ(window.size(), QSize(2, 2));
+    EXPECT_EQ(window.pixel(0, 0), 0xFF102030u);
+    EXPECT_EQ(window.pixel(1, 1), 0xFF405060u);
+
+    const QDBusMessage workspace = kwinCaptureWorkspaceCall(QDBusUnixFileDescriptor());
+    EXPECT_EQ(workspace.member(), "CaptureWorkspace");
+    EXPECT_EQ(workspace.arguments()[0].toMap().value("include-cursor"), QVariant(false));
 }
 
 TEST(GlobalShortcutsPortal, BindsScreenToPrintAndWindowToInsert) {
@@ -204,6 +229,21 @@ TEST(GlobalShortcutsPortal, BindsScreenToPrintAndWindowToInsert) {
               "/s/2");
     EXPECT_EQ(shortcutSessionOf({}), "");
     EXPECT_EQ(boundShortcutsOf({{"shortcuts", QVariant::fromValue(shortcuts)}}).size(), 2);
+    EXPECT_EQ(listShortcutsCall("/s/1", "t3").member(), "ListShortcuts");
+
+    // Plasma 5.27 answers a bind with no shortcuts: nothing is bound, and binding again at
+    // every start would open its settings each time; a desktop that lists the shortcuts
+    // needs the bind in each session.
+    PortalShortcuts assigned = shortcuts;
+    for (PortalShortcut& s : assigned)
+        s.properties["trigger_description"] = s.properties.value("preferred_trigger");
+    EXPECT_TRUE(captureShortcutsAssigned(assigned));
+    EXPECT_FALSE(captureShortcutsAssigned({}));
+    EXPECT_FALSE(captureShortcutsAssigned(shortcuts));  // no triggers
+    EXPECT_FALSE(captureShortcutsAssigned(assigned.mid(0, 1)));
+    EXPECT_TRUE(shouldBindShortcuts({}, false));
+    EXPECT_FALSE(shouldBindShortcuts({}, true));
+    EXPECT_TRUE(shouldBindShortcuts(assigned, true));
     EXPECT_EQ(virtualKeyOfShortcut("screen"), kVkPrintScreen);
     EXPECT_EQ(virtualKeyOfShortcut("window"), kVkInsert);
     EXPECT_EQ(virtualKeyOfShortcut("other"), 0);

@@ -1,0 +1,40 @@
+# Run by `cmake --install` (and so by CPack for the package): installs the desktop entry with
+# the installed program's absolute path in every Exec= line. KWin lets a program use its
+# screenshot interface only when the program's desktop entry names it by that path, and the
+# path is known only now: `cmake --install --prefix` can change the prefix after configuring.
+# In: LUMORA_DESKTOP_SOURCE (the entry with Exec=lumora), LUMORA_DESKTOP_STAGE (a scratch
+# file), LUMORA_BINDIR and LUMORA_DATADIR (relative to the prefix, or absolute).
+foreach(dir LUMORA_BINDIR LUMORA_DATADIR)
+    if(IS_ABSOLUTE "${${dir}}")
+        set(${dir}_FULL "${${dir}}")
+    else()
+        set(${dir}_FULL "${CMAKE_INSTALL_PREFIX}/${${dir}}")
+    endif()
+endforeach()
+set(program "${LUMORA_BINDIR_FULL}/lumora")
+# An Exec= argument with characters the desktop entry reserves is quoted, with ", `, $ and \
+# escaped inside the quotes and every \ doubled again for the entry's own escaping; % is a
+# field code and is doubled.
+set(exec "${program}")
+if(exec MATCHES "[ \t\n\"'\\\\><~|&;$*?#()`%]")
+    string(REGEX REPLACE "([\"`$\\\\])" "\\\\\\1" exec "${exec}")
+    string(REPLACE "\\" "\\\\" exec "${exec}")
+    string(REPLACE "%" "%%" exec "${exec}")
+    set(exec "\"${exec}\"")
+endif()
+file(READ "${LUMORA_DESKTOP_SOURCE}" entry)
+# Twice: a match consumes the newline the next line's match would start with. The path goes
+# in afterwards, where no regular-expression replacement reads its backslashes.
+foreach(pass 1 2)
+    string(REGEX REPLACE "(^|\n)Exec=lumora( |\n)" "\\1Exec=@LUMORA_EXEC@\\2" entry "${entry}")
+endforeach()
+string(REPLACE "@LUMORA_EXEC@" "${exec}" entry "${entry}")
+if(entry MATCHES "(^|\n)Exec=lumora")
+    message(FATAL_ERROR "lumora.desktop: an Exec= line was left without the program's path")
+endif()
+get_filename_component(stage_dir "${LUMORA_DESKTOP_STAGE}" DIRECTORY)
+file(MAKE_DIRECTORY "${stage_dir}")
+file(WRITE "${LUMORA_DESKTOP_STAGE}" "${entry}")
+file(INSTALL DESTINATION "${LUMORA_DATADIR_FULL}/applications" TYPE FILE
+     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+     FILES "${LUMORA_DESKTOP_STAGE}" RENAME lumora.desktop)
