@@ -1,12 +1,12 @@
 #include "app/capture_command.h"
 
-#include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 
 #include "app/capture_requests.h"
+#include "app/event_loop.h"
 #include "app/load_settings.h"
 #include "capture/capture_and_save.h"
 #include "capture/loss_report.h"
@@ -52,11 +52,11 @@ int captureHere(CaptureTarget target) {
         window, CaptureKind::Manual, [&code](const capture::CaptureOutcome& outcome) {
             code = outcome.saved ? saved(outcome.path)
                                  : failed("the capture was not saved: " + outcome.error);
-            QCoreApplication::exit(code);
+            exitEventLoops(code);
         });
     // The pipeline may finish later, on the event loop.
     if (code < 0)
-        QCoreApplication::exec();
+        EventLoop::run();
     capture::finishPendingCaptures();
     settings::writeShutdownCounter(captureSettings().captureCounter);
     const auto soundEnd = std::chrono::steady_clock::now() + kSoundWait;
@@ -83,7 +83,7 @@ bool instanceRunning() {
     }
     // Nowhere to keep the lock: live processes of this user under this name stand in for it.
     const std::string own = platform::programFileName();
-    const auto self = static_cast<std::int64_t>(QCoreApplication::applicationPid());
+    const auto self = currentProcessId();
     const std::uint32_t user = platform::currentUserId();
     for (const platform::ProcessRecord& p : platform::listProcesses()) {
         if (!own.empty() && !p.zombie && p.userId == user && p.executableName == own &&
@@ -94,7 +94,7 @@ bool instanceRunning() {
 }
 
 int runCaptureCommand(const Command& command, int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    EventLoop loop(EventLoop::Kind::Console, argc, argv);
     // The wait comes first, so the instance that captures is the one running by then and the
     // window captured is the one that has the focus by then.
     std::this_thread::sleep_for(std::chrono::seconds(command.delaySeconds));

@@ -24,10 +24,7 @@ constexpr int kInformationIcon = 0x40;
 std::string captureFolderFor(std::string_view chosen) {
     if (chosen.empty())
         return platform::defaultCaptureFolder();
-    std::string folder(chosen);
-    if (folder.back() != '/')
-        folder += '/';
-    return folder;
+    return platform::withTrailingSeparator(std::string(chosen));
 }
 
 void changeCaptureFolder(const ui::EventArgs&) {

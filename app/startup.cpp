@@ -1,6 +1,5 @@
 #include "app/startup.h"
 
-#include <QApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,8 +14,8 @@
 #include "app/capture_command.h"
 #include "app/capture_requests.h"
 #include "app/command_line.h"
+#include "app/event_loop.h"
 #include "app/load_settings.h"
-#include "app/qt_translations.h"
 #include "assets/assets.h"
 #include "capture/capture_and_save.h"
 #include "capture/trigger.h"
@@ -160,8 +159,7 @@ void endProgram(int code) {
     state().exitCode = code;
     // Ends the loops that run now, nested ones (a menu, a pause of the splash) included. When
     // this happens during start-up, before the main loop runs, runMainLoop does not start it.
-    if (QCoreApplication::instance() != nullptr)
-        QCoreApplication::exit(code);
+    exitEventLoops(code);
 }
 
 bool programEnding() {
@@ -187,12 +185,10 @@ int runProgram(int argc, char** argv) {
             break;
     }
 
-    QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
+    EventLoop loop(EventLoop::Kind::Gui, argc, argv);
     // Log-out, shut-down and Ctrl+C end the program as 退出 does: the captures in flight are
     // written, N is stored and the tray icon goes; a second signal ends it at once.
     platform::onTerminationRequest([](int) { endProgram(0); });
-    installQtTranslations();
 
     std::error_code ignored;
     std::filesystem::current_path(platform::programDirectory(), ignored);
@@ -216,13 +212,12 @@ int runMainLoop() {
     // The main window may already be gone (Esc during the logo): with no window left nothing
     // would ever end the loop.
     const bool running = !state().ending && ui::isWindowOpen(ui::kMainWindow);
-    const int loopCode = running ? QApplication::exec() : 0;
+    const int loopCode = running ? EventLoop::run() : 0;
     // Windows still open have their destroy handlers run: those the end of the loop destroyed,
     // and those left when start-up ended the program before the loop ran.
     for (std::string_view window : {ui::kSettingsWindow, ui::kLogoWindow, ui::kMainWindow})
         ui::closeWindow(window);
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    flushPostedEvents();
     return state().ending ? state().exitCode : loopCode;
 }
 

@@ -41,11 +41,9 @@ constexpr int kWorkers = 2;
 // landing at a path relative to the current directory.
 std::string captureFolder() {
     std::string folder = ui::controlText(ui::kMainWindow, "透明标签1");
-    if (folder.empty() || folder.front() != '/')
+    if (!platform::isAbsolutePath(folder))
         folder = platform::defaultCaptureFolder();
-    if (!folder.empty() && folder.back() != '/')
-        folder += '/';
-    return folder;
+    return platform::withTrailingSeparator(std::move(folder));
 }
 
 CaptureOutcome saved(std::string path) {

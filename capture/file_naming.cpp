@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "platform/files.h"
 #include "settings/settings_store.h"
 
 namespace lumora::capture {
@@ -34,15 +35,15 @@ std::string numberText(std::int64_t number) {
     return "_" + sign + std::string(zeros, '0') + digits;
 }
 
-// On Linux "/" separates folders, so a prefix such as "../x" or "/tmp/x" would put the capture
-// outside the capture folder; the full-width solidus keeps what the user sees. A NUL would cut
-// the name short at the system call.
+// "/" (and on Windows "\\") separates folders, so a prefix such as "../x" or "/tmp/x" would put
+// the capture outside the capture folder; the full-width solidus keeps what the user sees. A NUL
+// would cut the name short at the system call.
 std::string withoutSeparators(std::string_view prefix) {
     std::string out;
     out.reserve(prefix.size());
     for (char c : prefix) {
-        if (c == '/')
-            out += "／";
+        if (platform::isPathSeparator(c))
+            out += c == '/' ? "／" : "＼";
         else if (c == '\0')
             out += '_';
         else

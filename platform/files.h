@@ -2,6 +2,7 @@
 // File attributes and deletion, the program's own location, the process list.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumora::platform {
@@ -16,6 +17,13 @@ bool deleteFile(const std::string& path);
 // The folder of /proc/self/exe without a trailing "/", and the file name alone.
 std::string programDirectory();
 std::string programFileName();
+
+// The system's path rules: whether `path` is absolute ("/x"; on Windows "C:\x" or
+// "\\server\x"), whether `c` separates folders ("/"; on Windows "\" and "/" too), and `folder`
+// ending with a separator.
+bool isAbsolutePath(std::string_view path);
+bool isPathSeparator(char c);
+std::string withTrailingSeparator(std::string folder);
 
 // The capture folder at start-up and after a cancelled folder dialog, ending with "/": the
 // program's directory when the user may write there, else the user's pictures folder

@@ -1,10 +1,5 @@
 #include "platform/image_encoding.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
@@ -13,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/snapshot_bmp.h"
 
 // jpeglib.h needs FILE and size_t declared first.
@@ -22,45 +18,6 @@ namespace lumora::platform {
 
 namespace {
 
-// ---- writing files -------------------------------------------------------------------------
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now so that a failing close (delayed write errors) reaches the caller.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // ---- reading the BMP -----------------------------------------------------------------------
 
 std::uint32_t get16(const std::uint8_t* p) {
@@ -69,23 +26,6 @@ std::uint32_t get16(const std::uint8_t* p) {
 std::uint32_t get32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-bool readExactly(int fd, std::uint8_t* buffer, std::size_t size, off_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, buffer, size, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        buffer += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
 }
 
 // A 24-bit blue-green-red picture handed to the encoder a band of rows at a time, top row
@@ -99,7 +39,7 @@ struct BgrRows {
     int height = 0;
     std::size_t stride = 0;
     bool inMemory = false;
-    int fd = -1;
+    const io::SourceFile* source = nullptr;
     std::uint64_t offset = 0;
     bool bottomUp = false;
     std::unique_ptr<std::uint8_t[]> storage;  // the band buffer, or the whole decoded picture
@@ -122,9 +62,8 @@ struct BgrRows {
             return true;
         }
         const int storedFirst = bottomUp ? height - first - count : first;
-        if (!readExactly(
-                fd, storage.get(), static_cast<std::size_t>(count) * stride,
-                static_cast<off_t>(offset + static_cast<std::uint64_t>(storedFirst) * stride)))
+        if (!source->readAt(storage.get(), static_cast<std::size_t>(count) * stride,
+                            offset + static_cast<std::uint64_t>(storedFirst) * stride))
             return false;
         for (int i = 0; i < count; ++i) {
             const int stored = bottomUp ? count - 1 - i : i;
@@ -143,9 +82,9 @@ constexpr std::int64_t kJpegMaxSide = JPEG_MAX_DIMENSION;
 // Reads the headers and checks that the file holds every row; the rows themselves are read
 // while encoding. Accepts the 12-byte core header and the 40-byte information header with its
 // longer successors (same first 40 bytes); only 24 bits per pixel.
-Decoded decodeBmp(int fd, std::uint64_t fileSize, BgrRows& picture) {
+Decoded decodeBmp(const io::SourceFile& file, std::uint64_t fileSize, BgrRows& picture) {
     std::uint8_t header[14 + 40] = {};
-    if (fileSize < 14 + 12 || !readExactly(fd, header, std::min<std::uint64_t>(fileSize, 54), 0))
+    if (fileSize < 14 + 12 || !file.readAt(header, std::min<std::uint64_t>(fileSize, 54), 0))
         return Decoded::Refused;
     if (header[0] != 'B' || header[1] != 'M')
         return Decoded::Refused;
@@ -191,7 +130,7 @@ Decoded decodeBmp(int fd, std::uint64_t fileSize, BgrRows& picture) {
     picture.storage.reset(new (std::nothrow) std::uint8_t[stride * BgrRows::kBandRows]);
     if (!picture.storage)
         return Decoded::Refused;
-    picture.fd = fd;
+    picture.source = &file;
     picture.offset = offBits;
     picture.stride = stride;
     picture.width = static_cast<int>(width);
@@ -278,11 +217,11 @@ Decoded decodeJpegInto(const std::uint8_t* data, std::size_t size, BgrRows& pict
 
 // JPEG input is accepted too (re-encoded with the requested options), so a file that already
 // is a JPEG is not reported as undecodable.
-Decoded decodeJpeg(int fd, std::uint64_t fileSize, BgrRows& picture) {
+Decoded decodeJpeg(const io::SourceFile& file, std::uint64_t fileSize, BgrRows& picture) {
     if (fileSize > kLargestDecodedBytes)
         return Decoded::Refused;
     std::unique_ptr<std::uint8_t[]> data(new (std::nothrow) std::uint8_t[fileSize]);
-    if (!data || !readExactly(fd, data.get(), fileSize, 0))
+    if (!data || !file.readAt(data.get(), fileSize, 0))
         return Decoded::Refused;
     return decodeJpegInto(data.get(), fileSize, picture);
 }
@@ -339,44 +278,7 @@ int encode(BgrRows& picture, std::FILE* out, const EncodeOptions& options) {
     return std::fclose(out) == 0 ? kConvertOk : kConvertWriteFailed;
 }
 
-bool sameFile(const struct stat& a, const std::string& path) {
-    struct stat b {};
-    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 }  // namespace
-
-bool writeFileBytes(const std::string& path, std::span<const std::uint8_t> data) {
-    return writeFileBytes(path, {data});
-}
-
-bool writeFileBytes(const std::string& path,
-                    std::initializer_list<std::span<const std::uint8_t>> pieces) {
-    if (path.empty())
-        return false;
-    // Non-blocking only for the open itself: a FIFO without a reader must fail, not hang.
-    FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
-    if (file.get() < 0)
-        return false;
-    // Another writer holding the file keeps it intact: the lock comes before the truncation.
-    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0)
-        return false;
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0)
-        return false;
-    const int flags = ::fcntl(file.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
-        return false;
-    if (S_ISREG(info.st_mode) && ::ftruncate(file.get(), 0) != 0)
-        return false;
-    for (const auto& piece : pieces) {
-        if (!piece.empty() && !writeAll(file.get(), piece.data(), piece.size())) {
-            file.close();
-            return false;
-        }
-    }
-    return file.close();
-}
 
 int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool grayscale,
                     int quality, bool optimise, int smoothing) {
@@ -388,32 +290,32 @@ int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool
     if (bmpPath == jpgPath)
         return kConvertBadArguments;
 
-    struct stat sourceInfo {};
-    if (::stat(bmpPath.c_str(), &sourceInfo) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? kConvertNoSource : kConvertUndecodable;
+    switch (io::inspectSource(bmpPath, jpgPath)) {
+        case io::Source::Missing:
+            return kConvertNoSource;
+        case io::Source::Unreadable:
+        case io::Source::NotRegular:
+            return kConvertUndecodable;
+        case io::Source::SameAsTarget:
+            return kConvertBadArguments;
+        case io::Source::Regular:
+            break;
     }
-    if (sameFile(sourceInfo, jpgPath))
-        return kConvertBadArguments;
-    if (!S_ISREG(sourceInfo.st_mode))
-        return kConvertUndecodable;
 
     snapshot::keepCaptureBuffersResident();
-    FileDescriptor source(::open(bmpPath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0)
+    io::SourceFile source;
+    if (!source.open(bmpPath))
         return kConvertUndecodable;
-    struct stat info {};
-    if (::fstat(source.get(), &info) != 0)
-        return kConvertUndecodable;
-    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+    const std::uint64_t fileSize = source.size();
     std::uint8_t magic[2] = {};
-    if (fileSize < 2 || !readExactly(source.get(), magic, 2, 0))
+    if (fileSize < 2 || !source.readAt(magic, 2, 0))
         return kConvertUndecodable;
     BgrRows picture;
     Decoded decoded = Decoded::Refused;
     if (magic[0] == 0xFF && magic[1] == 0xD8) {
-        decoded = decodeJpeg(source.get(), fileSize, picture);
+        decoded = decodeJpeg(source, fileSize, picture);
     } else if (magic[0] == 'B' && magic[1] == 'M') {
-        decoded = decodeBmp(source.get(), fileSize, picture);
+        decoded = decodeBmp(source, fileSize, picture);
     }
     if (decoded == Decoded::TooLarge)
         return kConvertWriteFailed;
@@ -422,7 +324,7 @@ int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool
     if (picture.width > kJpegMaxSide || picture.height > kJpegMaxSide)
         return kConvertWriteFailed;
 
-    std::FILE* out = std::fopen(jpgPath.c_str(), "wbe");
+    std::FILE* out = io::createStream(jpgPath);
     if (!out)
         return kConvertWriteFailed;
     return encode(picture, out, {grayscale, quality, optimise, smoothing});
@@ -467,13 +369,9 @@ int writeJpegFromBmpImage(std::span<const std::uint8_t> bmp, int fd, int quality
     snapshot::keepCaptureBuffersResident();
     // The stream writes through a duplicate of the caller's descriptor, which stays open (and
     // at its end position) for the caller to name the file.
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    std::FILE* out = copy < 0 ? nullptr : ::fdopen(copy, "wb");
-    if (out == nullptr) {
-        if (copy >= 0)
-            ::close(copy);
+    std::FILE* out = io::streamOnCopy(fd);
+    if (out == nullptr)
         return kConvertWriteFailed;
-    }
     // Large enough that a 1080p picture leaves in a few writes.
     std::setvbuf(out, nullptr, _IOFBF, 256 * 1024);
     errno = 0;

@@ -1,14 +1,9 @@
 #include "platform/snapshot_bmp.h"
 
-#include <malloc.h>
-
-#include <QImage>
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <new>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -92,14 +87,6 @@ PackRow choosePackRow() {
 
 }  // namespace
 
-void keepCaptureBuffersResident() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-        mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
-    });
-}
-
 std::optional<int> outputDimension(int requested, int grabbed) {
     std::int64_t result = requested;
     if (requested == 0) {
@@ -149,26 +136,6 @@ Bytes packBmp(const std::uint8_t* pixels, std::size_t rowPitch, int width, int h
         row += stride;
     }
     return out;
-}
-
-Bytes imageToBmp(const QImage& picture, int width, int height) {
-    if (picture.isNull())
-        return {};
-    const auto outWidth = outputDimension(width, picture.width());
-    const auto outHeight = outputDimension(height, picture.height());
-    if (!outWidth || !outHeight ||
-        kBmpHeaderSize + bmpStride(static_cast<std::uint64_t>(*outWidth)) *
-                             static_cast<std::uint64_t>(*outHeight) >
-            0xFFFFFFFFull)
-        return {};
-    QImage pixels = picture.convertToFormat(QImage::Format_RGB32);
-    if (*outWidth != pixels.width() || *outHeight != pixels.height())
-        pixels =
-            pixels.scaled(*outWidth, *outHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (pixels.isNull() || pixels.depth() != 32)
-        return {};
-    return packBmp(pixels.constBits(), static_cast<std::size_t>(pixels.bytesPerLine()),
-                   pixels.width(), pixels.height());
 }
 
 }  // namespace lumora::platform::snapshot

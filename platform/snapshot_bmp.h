@@ -6,8 +6,6 @@
 
 #include "platform/types.h"
 
-class QImage;
-
 namespace lumora::platform::snapshot {
 
 inline constexpr std::size_t kBmpHeaderSize = 54;
@@ -26,11 +24,6 @@ std::optional<int> outputDimension(int requested, int grabbed);
 // `rowPitch` bytes apart). Empty when the image would not fit the format's 32-bit sizes or
 // memory runs out.
 Bytes packBmp(const std::uint8_t* pixels, std::size_t rowPitch, int width, int height);
-
-// A grabbed picture (any QImage format) as a BMP file image of the requested size: width and
-// height as for outputDimension, scaled with Qt's smooth filter when they differ from the
-// picture's. Empty when the size rules, the format's limits or memory refuse it.
-Bytes imageToBmp(const QImage& picture, int width, int height);
 
 // Every capture allocates and frees a few screen-sized buffers (the image, libjpeg's
 // coefficient store). By default glibc hands such blocks back to the kernel on free, so the

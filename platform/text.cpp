@@ -74,9 +74,15 @@ char asciiForm(std::uint32_t cp) {
     }
 }
 
-locale_t cLocale() {
+// strtod in the "C" locale. The Windows program never changes the C library's locale, so
+// plain strtod reads there as here; on Linux Qt sets the user's.
+double readNumberInCLocale(const char* text) {
+#if defined(_WIN32)
+    return std::strtod(text, nullptr);
+#else
     static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return locale;
+    return locale ? strtod_l(text, nullptr, locale) : std::strtod(text, nullptr);
+#endif
 }
 
 }  // namespace
@@ -128,9 +134,7 @@ double textToNumber(std::string_view text) {
         i += n;
     }
     errno = 0;
-    const locale_t c = cLocale();
-    const double value =
-        c ? strtod_l(folded.c_str(), nullptr, c) : std::strtod(folded.c_str(), nullptr);
+    const double value = readNumberInCLocale(folded.c_str());
     if (std::isnan(value))
         return 0;
     if (std::isinf(value)) {

@@ -208,6 +208,20 @@ std::string programFileName() {
     return programPath().fileName;
 }
 
+bool isAbsolutePath(std::string_view path) {
+    return !path.empty() && path.front() == '/';
+}
+
+bool isPathSeparator(char c) {
+    return c == '/';
+}
+
+std::string withTrailingSeparator(std::string folder) {
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
 std::string defaultCaptureFolder() {
     return detail::captureFolderFor(programDirectory(), homeDirectory(), configHome());
 }

@@ -22,6 +22,7 @@
 #include <set>
 
 #include "platform/keys.h"
+#include "platform/qt/image_to_bmp.h"
 #include "platform/shell.h"
 #include "platform/snapshot_bmp.h"
 #include "platform/user_dirs.h"

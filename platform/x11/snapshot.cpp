@@ -17,6 +17,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/qt/image_to_bmp.h"
 #include "platform/snapshot_bmp.h"
 #include "platform/x11/errors.h"
 

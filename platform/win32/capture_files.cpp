@@ -1,0 +1,229 @@
+#include "platform/capture_files.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/win32/wide.h"
+
+namespace lumora::platform {
+
+namespace {
+
+constexpr int kMaxCandidates = 100000;
+constexpr wchar_t kPartPrefix[] = L".lumora-";
+constexpr wchar_t kPartSuffix[] = L".part";
+
+int errnoFor(DWORD error) {
+    switch (error) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH:
+            return ENOENT;
+        case ERROR_WRITE_PROTECT:
+            return EROFS;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return EACCES;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        default:
+            return EIO;
+    }
+}
+
+HANDLE handleOf(int fd) {
+    return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+// The process id of a name of the exact pattern ".lumora-<pid>-<n>.part"; 0 for any other.
+DWORD partOwner(const std::wstring& name) {
+    const std::size_t prefix = wcslen(kPartPrefix), suffix = wcslen(kPartSuffix);
+    if (name.size() <= prefix + suffix + 2 || name.compare(0, prefix, kPartPrefix) != 0 ||
+        name.compare(name.size() - suffix, suffix, kPartSuffix) != 0)
+        return 0;
+    const std::wstring middle = name.substr(prefix, name.size() - prefix - suffix);
+    const std::size_t dash = middle.find(L'-');
+    if (dash == 0 || dash == std::wstring::npos || dash + 1 == middle.size() || dash > 9)
+        return 0;
+    for (std::size_t i = 0; i < middle.size(); ++i) {
+        if (i != dash && (middle[i] < L'0' || middle[i] > L'9'))
+            return 0;
+    }
+    return static_cast<DWORD>(std::stoul(middle.substr(0, dash)));
+}
+
+bool processRuns(DWORD pid) {
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr)
+        return GetLastError() == ERROR_ACCESS_DENIED;  // someone else's: leave its files be
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+}  // namespace
+
+std::string fileErrorText(int errnoValue) {
+    switch (errnoValue) {
+        case ENOSPC:
+            return "the disk is full";
+        case ENOENT:
+        case ENOTDIR:
+            return "the folder does not exist";
+        case EROFS:
+            return "the folder is read-only";
+        case EACCES:
+        case EPERM:
+            return "no permission to write in the folder";
+        case ENAMETOOLONG:
+            return "the file name is too long";
+        case EIO:
+            return "the disk reported an error";
+        default:
+            return std::strerror(errnoValue);
+    }
+}
+
+PartFile::~PartFile() {
+    if (fd_ >= 0 && !published_) {
+        // Marked for deletion through its own handle: the file this program wrote goes, even
+        // if its name was taken over meanwhile.
+        FILE_DISPOSITION_INFO dispose{};
+        dispose.DeleteFile = TRUE;
+        SetFileInformationByHandle(handleOf(fd_), FileDispositionInfo, &dispose, sizeof dispose);
+    }
+    if (fd_ >= 0)
+        _close(fd_);
+}
+
+void PartFile::fail(int errnoValue) {
+    error_ = fileErrorText(errnoValue);
+}
+
+void PartFile::noteFailure(int errnoValue) {
+    fail(errnoValue == 0 ? EIO : errnoValue);
+}
+
+bool PartFile::create(const std::string& folder, unsigned long sequence) {
+    if (folder.empty()) {
+        fail(ENOENT);
+        return false;
+    }
+    folder_ = folder;
+    const std::wstring name = kPartPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(sequence) + kPartSuffix;
+    // CREATE_NEW: whatever sits at that name is never opened; the file is ours from its
+    // creation and only its handle is written. Not inherited by other programs.
+    const HANDLE file = CreateFileW(
+        (win32::toWide(folder) + name).c_str(), GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        fail(errnoFor(GetLastError()));
+        return false;
+    }
+    fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (fd_ < 0) {
+        CloseHandle(file);
+        fail(EMFILE);
+        return false;
+    }
+    name_ = win32::toUtf8(name);
+    return true;
+}
+
+bool PartFile::write(const std::uint8_t* data, std::size_t size) {
+    if (fd_ < 0)
+        return false;
+    const HANDLE file = handleOf(fd_);
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
+            fail(written == 0 && GetLastError() == ERROR_SUCCESS ? ENOSPC
+                                                                 : errnoFor(GetLastError()));
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+std::string PartFile::publish(const std::string& base, const std::string& extension) {
+    if (fd_ < 0)
+        return {};
+    const HANDLE file = handleOf(fd_);
+    // The stream of an encoder may have written through the C library: its bytes are in the
+    // file by now (the stream was closed), but the position does not matter to a rename.
+    const std::wstring folder = win32::toWide(folder_);
+    for (int n = 1; n <= kMaxCandidates; ++n) {
+        const std::string candidate =
+            n == 1 ? base + extension : base + " (" + std::to_string(n) + ")" + extension;
+        const std::wstring target = folder + win32::toWide(candidate);
+        std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) +
+                                         target.size() * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = FALSE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+        std::memcpy(rename->FileName, target.c_str(), target.size() * sizeof(wchar_t));
+        // Renames the handle's own file, and never onto a taken name.
+        if (SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                       static_cast<DWORD>(buffer.size()))) {
+            FILE_BASIC_INFO basic{};
+            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+            SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+            published_ = true;
+            _close(fd_);
+            fd_ = -1;
+            return folder_ + candidate;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+            fail(errnoFor(error));
+            return {};
+        }
+    }
+    fail(EEXIST);
+    return {};
+}
+
+int removeLeftoverPartFiles(const std::string& folder) {
+    if (folder.empty())
+        return 0;
+    const std::wstring wideFolder = win32::toWide(folder);
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((wideFolder + L".lumora-*.part").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int removed = 0;
+    const DWORD self = GetCurrentProcessId();
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        const DWORD owner = partOwner(found.cFileName);
+        if (owner == 0 || owner == self || processRuns(owner))
+            continue;
+        if (DeleteFileW((wideFolder + found.cFileName).c_str()))
+            ++removed;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return removed;
+}
+
+}  // namespace lumora::platform

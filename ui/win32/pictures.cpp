@@ -1,0 +1,183 @@
+// The program's pictures, decoded on the build machine into plain rows (tools/make_bitmaps)
+// and compiled in, and the window icon from the ".ico" asset.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <span>
+#include <string>
+
+#include "assets/assets.h"
+#include "ui/win32/state.h"
+
+namespace lumora::ui::win32 {
+
+namespace bitmaps {
+// Generated from the pictures of assets/ at build time.
+std::span<const std::uint8_t> find(std::string_view fileName);
+}  // namespace bitmaps
+
+namespace {
+
+std::uint32_t get32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+struct Decoded {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;  // aligned for GDI
+};
+
+const Decoded* decoded(std::string_view assetName) {
+    static std::map<std::string, Decoded, std::less<>> cache;
+    if (auto found = cache.find(assetName); found != cache.end())
+        return found->second.pixels.empty() ? nullptr : &found->second;
+    Decoded picture;
+    const auto bytes = bitmaps::find(std::string(assetName) + ".bitmap");
+    if (bytes.size() >= 12 && std::memcmp(bytes.data(), "LBMP", 4) == 0) {
+        const std::uint32_t width = get32(bytes.data() + 4);
+        const std::uint32_t height = get32(bytes.data() + 8);
+        const std::uint64_t count = std::uint64_t{width} * height;
+        if (width > 0 && height > 0 && width < 65536 && height < 65536 &&
+            bytes.size() - 12 >= count * 4) {
+            picture.width = static_cast<int>(width);
+            picture.height = static_cast<int>(height);
+            picture.pixels.resize(count);
+            std::memcpy(picture.pixels.data(), bytes.data() + 12, count * 4);
+        }
+    }
+    auto [it, inserted] = cache.emplace(std::string(assetName), std::move(picture));
+    return it->second.pixels.empty() ? nullptr : &it->second;
+}
+
+BITMAPINFO infoFor(const Picture& picture) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = picture.width;
+    info.bmiHeader.biHeight = -picture.height;  // rows from the top
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+}  // namespace
+
+Picture findPicture(std::string_view assetName) {
+    if (assetName.empty())
+        return {};
+    const Decoded* found = decoded(assetName);
+    if (found == nullptr)
+        return {};
+    return Picture{found->width, found->height,
+                   reinterpret_cast<const std::uint8_t*>(found->pixels.data())};
+}
+
+void drawPicture(HDC dc, const Picture& picture, int x, int y) {
+    if (!picture)
+        return;
+    if (px(picture.width) != picture.width) {
+        drawPictureStretched(dc, picture,
+                             RECT{x, y, x + px(picture.width), y + px(picture.height)});
+        return;
+    }
+    const BITMAPINFO info = infoFor(picture);
+    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(picture.width),
+                      static_cast<DWORD>(picture.height), 0, 0, 0,
+                      static_cast<UINT>(picture.height), picture.pixels, &info, DIB_RGB_COLORS);
+}
+
+void drawPictureStretched(HDC dc, const Picture& picture, RECT target) {
+    if (!picture)
+        return;
+    const BITMAPINFO info = infoFor(picture);
+    const int oldMode = SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    StretchDIBits(dc, target.left, target.top, target.right - target.left,
+                  target.bottom - target.top, 0, 0, picture.width, picture.height, picture.pixels,
+                  &info, DIB_RGB_COLORS, SRCCOPY);
+    SetStretchBltMode(dc, oldMode);
+}
+
+void drawBackground(HDC dc, const WindowDef& def, RECT client) {
+    const COLORREF colour = def.background ? static_cast<COLORREF>(*def.background & 0x00FFFFFF)
+                                           : GetSysColor(COLOR_BTNFACE);
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &client, brush);
+    DeleteObject(brush);
+    const Picture picture = findPicture(def.backgroundPicture);
+    if (!picture)
+        return;
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    switch (def.placement) {
+        case Placement::TopLeft:
+            drawPicture(dc, picture, 0, 0);
+            break;
+        case Placement::Tiled:
+            for (int y = 0; y < height; y += std::max(1, px(picture.height))) {
+                for (int x = 0; x < width; x += std::max(1, px(picture.width)))
+                    drawPicture(dc, picture, x, y);
+            }
+            break;
+        case Placement::CentredFit: {
+            int w = px(picture.width);
+            int h = px(picture.height);
+            if (w > width || h > height) {
+                // Scaled down to fit, keeping its proportions.
+                if (static_cast<long long>(width) * h <= static_cast<long long>(height) * w) {
+                    h = static_cast<int>(static_cast<long long>(h) * width / w);
+                    w = width;
+                } else {
+                    w = static_cast<int>(static_cast<long long>(w) * height / h);
+                    h = height;
+                }
+            }
+            const RECT target{(width - w) / 2, (height - h) / 2, (width - w) / 2 + w,
+                              (height - h) / 2 + h};
+            drawPictureStretched(dc, picture, target);
+            break;
+        }
+        case Placement::Stretched:
+            drawPictureStretched(dc, picture, client);
+            break;
+    }
+}
+
+HICON loadIcon(std::string_view assetName, int size) {
+    const auto bytes = assets::find(assetName);
+    // An icon file: a 6-byte header, then 16-byte entries pointing at the images.
+    if (bytes.size() < 6 || bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 1 || bytes[3] != 0)
+        return nullptr;
+    const std::size_t count = bytes[4] | (bytes[5] << 8);
+    const std::uint8_t* best = nullptr;
+    std::uint32_t bestSize = 0;
+    int bestScore = -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = 6 + 16 * i;
+        if (at + 16 > bytes.size())
+            break;
+        const std::uint8_t* entry = bytes.data() + at;
+        const int width = entry[0] == 0 ? 256 : entry[0];
+        const int bits = entry[6] | (entry[7] << 8);
+        const std::uint32_t length = get32(entry + 8);
+        const std::uint32_t offset = get32(entry + 12);
+        if (offset > bytes.size() || length > bytes.size() - offset || length == 0)
+            continue;
+        // The exact size first, then the deepest colours; a larger image before a smaller one.
+        int score =
+            (width == size ? 100000 : 0) + (width > size ? 20000 - width : width * 10) + bits;
+        if (score > bestScore) {
+            bestScore = score;
+            best = bytes.data() + offset;
+            bestSize = length;
+        }
+    }
+    if (best == nullptr)
+        return nullptr;
+    return CreateIconFromResourceEx(const_cast<PBYTE>(best), bestSize, TRUE, 0x00030000, size, size,
+                                    LR_DEFAULTCOLOR);
+}
+
+}  // namespace lumora::ui::win32
