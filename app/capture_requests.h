@@ -16,7 +16,8 @@ inline constexpr char kNotSavedError[] = "io.lumora.Lumora.Error.NotSaved";
 
 // The running instance: offers CaptureScreen() and CaptureWindow() under kBusName. Each
 // returns the saved file's full path once the file is complete, or kNotSavedError with the
-// cause. Returns empty when the methods are offered, else why not.
+// cause. Also ShowWindow(): the main window shown (restored when minimised), raised and
+// focused. Returns empty when the methods are offered, else why not.
 std::string offerCaptureRequests();
 
 // The other side. `Gone` means nobody holds kBusName (an instance still starting, or one that
@@ -26,5 +27,7 @@ struct RequestAnswer {
     std::string text;  // the path, or the cause
 };
 RequestAnswer requestCapture(CaptureTarget target);
+// A second start's call of ShowWindow(); true when the running instance answered.
+bool askRunningInstanceToShowWindow();
 
 }  // namespace lumora::app

@@ -15,6 +15,7 @@ constexpr std::string_view M = ui::kMainWindow;
 constexpr std::string_view kFolderLabel = "透明标签1";
 constexpr std::string_view kTrayMenu = "菜单";
 
+constexpr int kTrayClick = 1;
 constexpr int kTrayDoubleClick = 2;
 constexpr int kTrayRightClick = 3;
 constexpr int kInformationIcon = 0x40;
@@ -44,17 +45,27 @@ void openCaptureFolder(const ui::EventArgs&) {
 }
 
 void hideMainWindow(const ui::EventArgs&) {
-    ui::setWindowVisible(M, false);
+    // Hidden, the window comes back only through the tray icon; where no host shows the icon
+    // (GNOME) it would be lost, with the program's 退出 in the tray menu.
+    if (platform::trayHostPresent() && platform::hasTrayIcon(ui::windowHandle(M)))
+        ui::setWindowVisible(M, false);
+    else
+        ui::minimizeWindow(M);
 }
 
 void showMainWindow(const ui::EventArgs&) {
-    ui::setWindowVisible(M, true);
+    bringMainWindowBack();
+}
+
+void bringMainWindowBack() {
+    ui::bringWindowToFront(M);
 }
 
 void onTray(const ui::EventArgs& args) {
     switch (args.a) {
+        case kTrayClick:
         case kTrayDoubleClick:
-            ui::setWindowVisible(M, true);
+            bringMainWindowBack();
             break;
         case kTrayRightClick:
             ui::popupMenu(M, kTrayMenu);

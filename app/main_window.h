@@ -14,12 +14,17 @@ void changeCaptureFolder(const ui::EventArgs& args);
 // 按钮1 / 图形按钮3 / menu 打开截图文件夹: the folder in the desktop's file browser; a message
 // when no folder is set.
 void openCaptureFolder(const ui::EventArgs& args);
-// 按钮2 / 图形按钮2: hide the main window; the program goes on in the tray.
+// 按钮2 / 图形按钮2: hide the main window; the program goes on in the tray. Where no tray host
+// shows the icon, the window is minimised instead, so the dock and the window switcher still
+// bring it back.
 void hideMainWindow(const ui::EventArgs& args);
 // Menu 显示主窗口.
 void showMainWindow(const ui::EventArgs& args);
-// Tray event of MainWindow: a = 2 (double click) shows the window, 3 (right click) pops up 菜单
-// at the cursor, 1 (single click) does nothing.
+// The main window shown, restored, raised and focused: the tray's clicks and menu, and a second
+// start of the program asking the running one.
+void bringMainWindowBack();
+// Tray event of MainWindow: a = 1 (single click, the only click StatusNotifier hosts pass on)
+// and 2 (double click) show the window, 3 (right click) pops up 菜单 at the cursor.
 void onTray(const ui::EventArgs& args);
 // Menu 设置: the settings window, modal.
 void openSettings(const ui::EventArgs& args);

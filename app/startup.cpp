@@ -117,6 +117,10 @@ void onMainWindowCreated(const ui::EventArgs&) {
         // meanwhile would make this unloaded instance capture as number 0 and store N = 0 over
         // the running instance's counter. The running instance takes that capture.
         ui::setTimerInterval(ui::kMainWindow, "时钟1", 0);
+        // The person started the program to see it: the running instance brings its window
+        // back, which may be hidden or minimised where no tray shows its icon.
+        if (!askRunningInstanceToShowWindow())
+            std::fprintf(stderr, "lumora: the running instance did not show its window\n");
         platform::showMessage("我已经运行了(*^__^*) ", 0, "您好！");
         endProgram(0);
         return;

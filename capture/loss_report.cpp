@@ -1,6 +1,7 @@
 #include "capture/loss_report.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include "platform/shell.h"
 
@@ -19,6 +20,63 @@ LossState& state() {
     return instance;
 }
 
+bool startsWith(std::string_view text, std::string_view start) {
+    return text.substr(0, start.size()) == start;
+}
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+// Why a capture was lost, as the person reads it; standard error keeps the cause as the code
+// that failed gave it, for scripts and logs.
+std::string reasonForPerson(std::string_view reason) {
+    // Causes written for the person already.
+    for (const unsigned char c : reason) {
+        if (c >= 0x80)
+            return std::string(reason);
+    }
+    struct Known {
+        std::string_view cause;
+        std::string_view told;
+    };
+    static constexpr Known kFileCauses[] = {
+        {"the disk is full", "磁盘空间已满"},
+        {"the folder does not exist", "保存目录不存在"},
+        {"the folder is read-only", "保存目录是只读的"},
+        {"no permission to write in the folder", "没有权限写入保存目录"},
+        {"the file name is too long", "文件名太长了"},
+        {"the disk reported an error", "磁盘读写出错了"},
+        {"someone removed the file while it was written", "文件在写入时被删除了"},
+        {"the picture could not be encoded", "图片无法转换成JPG格式"},
+        {"no capture folder", "您还没有设置截图默认保存目录"},
+        {"the program ended before the picture arrived", "程序在截图完成之前退出了"},
+    };
+    for (const Known& known : kFileCauses) {
+        if (reason == known.cause)
+            return std::string(known.told);
+    }
+    if (startsWith(reason, "no picture")) {
+        std::string told = "没能截取到画面";
+        // A stored refusal says how to undo it (the command comes after "run: ").
+        if (contains(reason, "screenshot permission")) {
+            told += "，桌面的截图权限拒绝了 Lumora";
+            if (const auto at = reason.find("run: "); at != std::string_view::npos)
+                told +=
+                    "。要让桌面重新询问，请在终端里运行：\n" + std::string(reason.substr(at + 5));
+        } else if (contains(reason, "refused"))
+            told += "，桌面拒绝了截图";
+        else if (contains(reason, "no screenshot portal"))
+            told += "，这个桌面没有提供截图服务";
+        else if (contains(reason, "did not answer"))
+            told += "，桌面的截图服务没有响应";
+        else if (contains(reason, "window"))
+            told += "，窗口已经不在了";
+        return told;
+    }
+    return "出现了意外的错误";
+}
+
 void tell(const std::string& title, const std::string& text, const std::string& line) {
     platform::showTrayMessage(title, text, true);
     if (state().toStandardError) {
@@ -33,7 +91,9 @@ void reportCaptureLost(const std::string& folder, std::int64_t number, const std
     if (state().capturesFailing)
         return;
     state().capturesFailing = true;
-    tell("截图未保存 (capture not saved)", folder + "\n" + reason,
+    tell("截图没有保存",
+         "第" + std::to_string(number) + "张截图没有保存到：\n" + folder + "\n原因：" +
+             reasonForPerson(reason),
          "capture " + std::to_string(number) + " was not saved in " + folder + ": " + reason);
 }
 
@@ -45,9 +105,9 @@ void reportCounterNotStored(std::int64_t number) {
     if (state().counterFailing)
         return;
     state().counterFailing = true;
-    tell("编号未保存 (number not stored)",
-         "The settings store refused the running number " + std::to_string(number) +
-             "; a later start may use it again.",
+    tell("截图编号没有保存",
+         "截图编号" + std::to_string(number) +
+             "没能保存到设置中，下次启动时可能会重复使用这个编号。",
          "the running number " + std::to_string(number) +
              " could not be stored in the settings store; a later start may use it again");
 }

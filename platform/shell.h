@@ -42,8 +42,15 @@ void setTrayEventSink(std::function<void(WindowHandle owner, int event)> sink);
 // Whether `owner` currently shows a tray icon (for callers and tests).
 bool hasTrayIcon(WindowHandle owner);
 
-// A balloon message from the program's tray icon (the desktop may show it as a notification).
-// False when no tray icon is shown, so the caller knows nobody saw it.
+// Whether a tray host shows tray icons now. Without one the tray icon and its menu show
+// nowhere (GNOME without an extension): a hidden window could never be brought back.
+bool trayHostPresent();
+
+// A balloon message from the program's tray icon where a tray host is present (the desktop
+// may show it as a notification); where none is, a desktop notification with the program's
+// name and icon (also in a process without widgets, such as a one-off capture). False when
+// nothing showed it (no icon up yet under a host, no notification server or one that refused),
+// so the caller knows nobody saw it.
 bool showTrayMessage(std::string_view title, std::string_view text, bool warning = true);
 
 // 0..255; anything else counts as 255. False when the handle names no window of the program.

@@ -34,6 +34,12 @@ void repaintWindow(std::string_view window);
 
 bool windowVisible(std::string_view window);
 void setWindowVisible(std::string_view window, bool visible);
+// Shown, restored when minimised, raised and given the focus (as far as the window manager
+// lets a program take it).
+void bringWindowToFront(std::string_view window);
+// Minimised to the taskbar or dock, where it stays (a hidden window leaves it).
+void minimizeWindow(std::string_view window);
+bool windowMinimized(std::string_view window);
 // Screen position of the window's outer rectangle.
 int windowLeft(std::string_view window);
 int windowTop(std::string_view window);

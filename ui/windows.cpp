@@ -396,6 +396,9 @@ constexpr WindowDef windows[] = {
      .backgroundPicture = "main_background.jpg",
      .placement = Placement::Tiled,
      .icon = "lumora.ico",
+     // Without a tray host 后台运行 minimises it, and a window manager minimises only a
+     // window whose hints allow it.
+     .minimizeBox = true,
      .startPosition = 1,
      .escCloses = true,
      .shownInTaskbar = true,

@@ -13,6 +13,7 @@
 #include <QMetaType>
 #include <QObject>
 
+#include "app/main_window.h"
 #include "app/startup.h"
 #include "capture/capture_and_save.h"
 #include "platform/keys.h"
@@ -24,6 +25,9 @@ namespace {
 // Long enough for a capture the pipeline finishes later (a portal may ask the user first),
 // short enough that a stuck instance does not hold a script forever.
 constexpr int kRequestTimeoutMs = 60'000;
+// A running instance answers at once unless it is busy in a long handler; the person waits
+// for the box meanwhile.
+constexpr int kShowWindowTimeoutMs = 3'000;
 
 class CaptureService : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -37,6 +41,7 @@ class CaptureService : public QObject, protected QDBusContext {
                 "    <method name=\"CaptureWindow\">\n"
                 "      <arg name=\"path\" type=\"s\" direction=\"out\"/>\n"
                 "    </method>\n"
+                "    <method name=\"ShowWindow\"/>\n"
                 "  </interface>\n")
 
 public:
@@ -45,6 +50,10 @@ public:
 public slots:
     QString CaptureScreen() { return answerLater(0); }
     QString CaptureWindow() { return answerLater(platform::foregroundWindow()); }
+    void ShowWindow() {
+        if (!programEnding())
+            bringMainWindowBack();
+    }
 
 private:
     // Exactly what PrintScreen and Insert do, with the reply sent when the file is complete.
@@ -132,6 +141,16 @@ RequestAnswer requestCapture(CaptureTarget target) {
     if (name == QLatin1String("org.freedesktop.DBus.Error.Disconnected"))
         return {RequestAnswer::NoBus, message};
     return {RequestAnswer::Failed, message.empty() ? name.toStdString() : message};
+}
+
+bool askRunningInstanceToShowWindow() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(kBusName, kObjectPath, kInterface,
+                                                       QStringLiteral("ShowWindow"));
+    call.setAutoStartService(false);
+    return bus.call(call, QDBus::Block, kShowWindowTimeoutMs).type() == QDBusMessage::ReplyMessage;
 }
 
 }  // namespace lumora::app

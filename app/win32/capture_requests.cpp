@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/main_window.h"
 #include "app/startup.h"
 #include "capture/capture_and_save.h"
 #include "platform/keys.h"
@@ -21,6 +22,7 @@ constexpr wchar_t kRequestClass[] = L"Velmora.Lumora.CaptureRequests";
 constexpr wchar_t kAnswerClass[] = L"Velmora.Lumora.CaptureAnswers";
 constexpr ULONG_PTR kCaptureScreen = 1;
 constexpr ULONG_PTR kCaptureWindow = 2;
+constexpr ULONG_PTR kShowWindow = 3;
 constexpr ULONG_PTR kAnswerSaved = 1;
 constexpr ULONG_PTR kAnswerNotSaved = 0;
 // As on the session bus: long enough for a capture, short enough for a stuck instance.
@@ -38,6 +40,11 @@ LRESULT CALLBACK requestProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return DefWindowProcW(window, message, wParam, lParam);
     const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
     const HWND replyTo = reinterpret_cast<HWND>(wParam);
+    if (data->dwData == kShowWindow) {
+        if (!programEnding())
+            bringMainWindowBack();
+        return TRUE;
+    }
     if (data->dwData != kCaptureScreen && data->dwData != kCaptureWindow)
         return FALSE;
     // Answered after this message returns: the sender waits in its own loop, not in here.
@@ -135,6 +142,21 @@ RequestAnswer requestCapture(CaptureTarget target) {
     if (received.status == kAnswerSaved)
         return {RequestAnswer::Saved, received.text};
     return {RequestAnswer::NotSaved, received.text};
+}
+
+bool askRunningInstanceToShowWindow() {
+    const HWND instance = FindWindowExW(HWND_MESSAGE, nullptr, kRequestClass, nullptr);
+    if (instance == nullptr)
+        return false;
+    // Windows lets a program take the foreground only when the one in front allows it.
+    DWORD process = 0;
+    GetWindowThreadProcessId(instance, &process);
+    AllowSetForegroundWindow(process);
+    COPYDATASTRUCT request{kShowWindow, 0, nullptr};
+    DWORD_PTR accepted = 0;
+    return SendMessageTimeoutW(instance, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&request),
+                               SMTO_ABORTIFHUNG, 3000, &accepted) != 0 &&
+           accepted != 0;
 }
 
 }  // namespace lumora::app

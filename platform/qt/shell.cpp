@@ -21,11 +21,13 @@
 #include <QWidget>
 #include <QWindow>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/qt/shell_notification.h"
 #include "platform/shell_icon.h"
 #include "platform/shell_testing.h"
 
@@ -85,6 +87,9 @@ private:
 struct TrayRegistry {
     std::map<WindowHandle, QPointer<QSystemTrayIcon>> icons;
     std::function<void(WindowHandle, int)> sink;
+    // The program's icon as last given for the tray, for notifications: they show it too, also
+    // where no tray host shows the icon itself.
+    QImage notificationIcon;
 };
 
 TrayRegistry& trays() {
@@ -101,6 +106,17 @@ QImage decodeIcoEntry(std::span<const std::uint8_t> data, const detail::IcoEntry
     }
     const std::vector<std::uint8_t> ico = detail::singleEntryIco(data, entry);
     return QImage::fromData(ico.data(), static_cast<int>(ico.size()), "ICO");
+}
+
+// The entry nearest to the size notification servers show beside the text.
+QImage makeNotificationIcon(std::span<const std::uint8_t> data) {
+    constexpr int kWanted = 48;
+    std::optional<detail::IcoEntry> best;
+    for (const detail::IcoEntry& entry : detail::readIcoDirectory(data)) {
+        if (!best || std::abs(entry.width - kWanted) < std::abs(best->width - kWanted))
+            best = entry;
+    }
+    return best ? decodeIcoEntry(data, *best) : QImage();
 }
 
 QIcon makeTrayIcon(std::span<const std::uint8_t> data) {
@@ -368,6 +384,7 @@ void setTrayIcon(WindowHandle owner, std::span<const std::uint8_t> iconData, std
     slot->setIcon(icon);
     slot->setToolTip(toolTip);
     slot->show();
+    trays().notificationIcon = makeNotificationIcon(iconData);
 }
 
 void setTrayEventSink(std::function<void(WindowHandle owner, int event)> sink) {
@@ -377,6 +394,17 @@ void setTrayEventSink(std::function<void(WindowHandle owner, int event)> sink) {
 bool hasTrayIcon(WindowHandle owner) {
     auto it = trays().icons.find(owner);
     return it != trays().icons.end() && it->second && it->second->isVisible();
+}
+
+bool trayHostPresent() {
+    // Qt looks for a StatusNotifierWatcher or the owner of the XEmbed tray selection. GNOME
+    // has neither unless an extension adds one, and an icon that is merely "visible" to Qt
+    // then shows nowhere.
+    if (!haveWidgets() || !QSystemTrayIcon::isSystemTrayAvailable())
+        return false;
+    // Qt takes a running watcher for a tray, but a watcher started by another desktop's
+    // daemon may have no host that shows anything.
+    return detail::statusNotifierHostRegistered().value_or(true);
 }
 
 namespace {
@@ -399,16 +427,30 @@ std::string testing::lastTrayMessage() {
 }
 
 bool showTrayMessage(std::string_view title, std::string_view text, bool warning) {
-    for (auto& [owner, icon] : trays().icons) {
-        if (icon && icon->isVisible()) {
-            ++trayMessages().shown;
-            trayMessages().last = std::string(title) + "\n" + std::string(text);
-            icon->showMessage(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())),
-                              QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
-                              warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
-            return true;
+    // A one-off capture from a desktop shortcut has no widgets, and no tray icon, but its
+    // person still learns of a lost capture through a notification.
+    if (QCoreApplication::instance() == nullptr)
+        return false;
+    auto shown = [&] {
+        ++trayMessages().shown;
+        trayMessages().last = std::string(title) + "\n" + std::string(text);
+        return true;
+    };
+    // Where a tray host shows the icon, the balloon comes from it (false while the icon is not
+    // up yet: the caller may try again). Elsewhere Qt would accept a balloon and show nothing.
+    if (trayHostPresent()) {
+        for (auto& [owner, icon] : trays().icons) {
+            if (icon && icon->isVisible()) {
+                icon->showMessage(
+                    toQString(title), toQString(text),
+                    warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+                return shown();
+            }
         }
+        return false;
     }
+    if (detail::sendNotification(toQString(title), toQString(text), trays().notificationIcon))
+        return shown();
     return false;
 }
 

@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QFile>
+#include <QStringList>
 #include <QUrl>
 #include <atomic>
 
@@ -39,14 +42,96 @@ QDBusMessage screenshotCall(const QString& token) {
 }
 
 ScreenshotAnswer parseScreenshotResponse(uint code, const QVariantMap& results) {
-    if (code == 1)
-        return {{}, QStringLiteral("the screenshot was refused")};
+    // 1: the user cancelled; 2: ended otherwise, which is how GNOME's portal answers both a
+    // "Deny" in its dialog and every request after it.
+    if (code == 1 || code == 2)
+        return {{}, QStringLiteral("the screenshot was refused"), true};
     if (code != 0)
         return {{}, QStringLiteral("the screenshot portal failed")};
     const QUrl uri(results.value(QStringLiteral("uri")).toString());
     if (!uri.isValid() || !uri.isLocalFile() || uri.toLocalFile().isEmpty())
         return {{}, QStringLiteral("the screenshot portal gave no picture")};
     return {uri.toLocalFile(), {}};
+}
+
+QDBusMessage registerAppCall(const QString& appId) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kPortalService), QString::fromLatin1(kPortalPath),
+        QString::fromLatin1(kRegistryInterface), QStringLiteral("Register"));
+    call << appId << QVariantMap();
+    return call;
+}
+
+bool isMissingInterface(const QDBusError& error) {
+    switch (error.type()) {
+        case QDBusError::UnknownInterface:
+        case QDBusError::UnknownMethod:
+        case QDBusError::UnknownObject:
+        case QDBusError::ServiceUnknown:
+            return true;
+        default:
+            return false;
+    }
+}
+
+namespace {
+constexpr char kPermissionStoreService[] = "org.freedesktop.impl.portal.PermissionStore";
+constexpr char kPermissionStorePath[] = "/org/freedesktop/impl/portal/PermissionStore";
+}  // namespace
+
+QDBusMessage screenshotPermissionLookupCall() {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kPermissionStoreService), QString::fromLatin1(kPermissionStorePath),
+        QString::fromLatin1(kPermissionStoreService), QStringLiteral("Lookup"));
+    call << QStringLiteral("screenshot") << QStringLiteral("screenshot");
+    return call;
+}
+
+ScreenshotPermission screenshotPermissionOf(const QDBusMessage& reply, const QString& appId) {
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        // A store that has never heard of the table or the entry: nobody was asked yet.
+        return reply.errorName() == QLatin1String("org.freedesktop.portal.Error.NotFound")
+                   ? ScreenshotPermission::Unset
+                   : ScreenshotPermission::Unknown;
+    }
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return ScreenshotPermission::Unknown;
+    using Permissions = QMap<QString, QStringList>;
+    const QVariant first = reply.arguments().constFirst();
+    Permissions permissions;
+    if (first.userType() == qMetaTypeId<QDBusArgument>()) {
+        const QDBusArgument argument = first.value<QDBusArgument>();
+        if (argument.currentSignature() != QLatin1String("a{sas}"))
+            return ScreenshotPermission::Unknown;
+        permissions = qdbus_cast<Permissions>(argument);
+    } else if (first.userType() == qMetaTypeId<Permissions>()) {
+        permissions = first.value<Permissions>();  // a reply made in this process
+    } else {
+        return ScreenshotPermission::Unknown;
+    }
+    const auto it = permissions.constFind(appId);
+    if (it == permissions.constEnd() || it->isEmpty())
+        return ScreenshotPermission::Unset;
+    if (it->constFirst() == QLatin1String("yes"))
+        return ScreenshotPermission::Allowed;
+    if (it->constFirst() == QLatin1String("no"))
+        return ScreenshotPermission::Refused;
+    return ScreenshotPermission::Unset;  // "ask": the desktop asks each time
+}
+
+QString screenshotPermissionResetCommand(const QString& appId) {
+    return QStringLiteral(
+               "gdbus call --session --dest %1 --object-path %2 --method "
+               "%1.DeletePermission screenshot screenshot '%3'")
+        .arg(QString::fromLatin1(kPermissionStoreService),
+             QString::fromLatin1(kPermissionStorePath), appId);
+}
+
+QString screenshotPermissionRefusal(const QString& appId) {
+    return QStringLiteral(
+               "refused by the desktop's screenshot permission; to let the desktop "
+               "ask again, run: ") +
+           screenshotPermissionResetCommand(appId);
 }
 
 QString screenshotCallFailure(const QDBusError& error) {

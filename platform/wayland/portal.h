@@ -32,12 +32,38 @@ QString newHandleToken(const QString& prefix);
 // Screenshot("", {handle_token, interactive: false}).
 QDBusMessage screenshotCall(const QString& token);
 
-// What a Screenshot request ended with: a local file, or why there is none.
+// What a Screenshot request ended with: a local file, or why there is none. `refused`: the
+// desktop said no (the user, or the permission it keeps), which the permission store can tell
+// apart. Portal 1.16 answers a stored denial with 2 ("other"), not 1 ("cancelled").
 struct ScreenshotAnswer {
     QString file;
     QString failure;
+    bool refused = false;
 };
 ScreenshotAnswer parseScreenshotResponse(uint code, const QVariantMap& results);
+
+// The name the program registers with the portal: its desktop entry's basename.
+inline constexpr char kAppId[] = "lumora";
+
+// org.freedesktop.host.portal.Registry (xdg-desktop-portal 1.19 and later): Register(app_id,
+// {}) makes the permissions this connection asks for the program's own rather than those of
+// every program outside a sandbox. Must come before any other portal call of the connection.
+inline constexpr char kRegistryInterface[] = "org.freedesktop.host.portal.Registry";
+QDBusMessage registerAppCall(const QString& appId);
+// Whether a failed Register only means the portal has no registry (older portals).
+bool isMissingInterface(const QDBusError& error);
+
+// The screenshot permission the desktop keeps for `appId` ("" for programs outside a sandbox
+// that did not register) in the permission store's "screenshot" table.
+enum class ScreenshotPermission { Unset, Allowed, Refused, Unknown };
+QDBusMessage screenshotPermissionLookupCall();
+// From Lookup's reply (a{sas} permissions, v data), or its error.
+ScreenshotPermission screenshotPermissionOf(const QDBusMessage& reply, const QString& appId);
+
+// What a person runs to let the desktop ask again (the README gives the same command).
+QString screenshotPermissionResetCommand(const QString& appId);
+// The cause of a capture the stored permission refused, for standard error and the reports.
+QString screenshotPermissionRefusal(const QString& appId);
 
 // The cause for a person when the Screenshot call itself failed: a bus without the portal, or
 // a portal without the interface, is "no screenshot portal".

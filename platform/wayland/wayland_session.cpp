@@ -5,13 +5,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusPendingCallWatcher>
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
@@ -27,6 +30,7 @@
 #include "platform/snapshot_bmp.h"
 #include "platform/user_dirs.h"
 #include "platform/wayland/global_shortcuts.h"
+#include "platform/wayland/gnome_shortcuts.h"
 #include "platform/wayland/kwin_screenshot.h"
 #include "platform/wayland/portal.h"
 #include "platform/wayland/sway_ipc.h"
@@ -46,9 +50,8 @@ int screenshotTimeoutMs() {
 // The tray icon may come up a little after the session; notes wait for it this long.
 constexpr int kNoteAttempts = 60;
 
-const char kNoActiveWindowNote[] =
-    "This desktop does not let programs capture the active window: window captures show the "
-    "whole screen.";
+const char kNoteTitle[] = "Lumora截图精灵";
+const char kNoActiveWindowNote[] = "这个桌面不允许程序截取活动窗口，截取活动窗口时会截取整个屏幕。";
 // KWin grants window captures by the desktop entry installed with the program; a copy run
 // from elsewhere, or an entry without the program's full path, is refused.
 const char kKWinNotAuthorizedNote[] =
@@ -62,9 +65,66 @@ const char kKdeKeysHint[] =
     "按键；也可以在那里添加命令“lumora --capture screen”和“lumora --capture window”，再为它们"
     "指定按键。";
 const char kKeysHint[] =
-    "PrintScreen and Insert reach only the focused program in this Wayland session. To capture "
-    "with keys, bind the commands \"lumora --capture screen\" and \"lumora --capture window\" "
-    "in the desktop's keyboard settings.";
+    "在这个 Wayland 桌面中，PrintScreen 和 Insert 键只有当前窗口才能收到。想用按键截图的话，"
+    "请在桌面的键盘设置中把命令“lumora --capture screen”和“lumora --capture window”设为快捷键。";
+
+// A box over the main window waits this long for that window to have the focus, then shows.
+constexpr int kFocusAttempts = 80;
+constexpr int kFocusPollMs = 250;
+
+// GNOME: Print belongs to the shell's screenshot tool, so the program offers keys of its own.
+const char kGnomeKeysOffer[] =
+    "在 GNOME 里，PrintScreen 键归桌面自己的截图工具，Lumora 收不到它。\n\n"
+    "要不要让 Lumora 在桌面的键盘设置里添加两个快捷键？\n"
+    "    Ctrl+PrintScreen：截取整个屏幕\n"
+    "    Super+Insert：截取当前窗口\n\n"
+    "以后可以在 设置 → 键盘 → 自定义快捷键 里修改。";
+const char kGnomeKeysFailed[] =
+    "没能添加快捷键。请在 设置 → 键盘 → 自定义快捷键 里自己添加："
+    "Ctrl+PrintScreen 运行“%1 --capture screen”，Super+Insert 运行“%1 --capture window”。";
+const char kPermissionAsk[] =
+    "Lumora 截图要经过桌面的允许。桌面马上会问一次是否允许 Lumora 截图，请选择“允许”（Allow）。";
+const char kPermissionRefused[] =
+    "桌面的截图权限拒绝了 Lumora，每次截图都会失败。要让桌面重新询问，请在终端里运行：\n%1";
+
+// The first-start hint for a desktop whose keys the program cannot have by itself; each desktop
+// may word it for its own settings.
+QString keysHintText(Desktop desktop) {
+    return QString::fromUtf8(desktop == Desktop::Kde ? kKdeKeysHint : kKeysHint);
+}
+
+// The main window when it has the focus (a splash has no frame and does not count).
+QWidget* focusedMainWindow() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return nullptr;
+    QWidget* active = QApplication::activeWindow();
+    if (active == nullptr || active->windowFlags().testFlag(Qt::FramelessWindowHint))
+        return nullptr;
+    return active;
+}
+
+// A message box over the main window; true when the person chose 确定. `shown` runs once the
+// box is on the screen.
+bool askOverMainWindow(const QString& text, bool withCancel,
+                       const std::function<void()>& shown = {}) {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return false;
+    QMessageBox box(focusedMainWindow());
+    box.setWindowTitle(QString::fromUtf8(kNoteTitle));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    box.setIcon(withCancel ? QMessageBox::Question : QMessageBox::Information);
+    QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    if (withCancel)
+        box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.show();
+    if (shown)
+        shown();
+    box.exec();
+    return box.clickedButton() == ok;
+}
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -230,7 +290,7 @@ private:
     // One portal request at a time: xdg-desktop-portal-wlr writes every picture to the same
     // file, and a desktop that asks the user asks once.
     void startNext() {
-        if (busy_ || jobs_.empty())
+        if (busy_ || holding_ || jobs_.empty())
             return;
         busy_ = true;
         auto job = std::make_shared<Job>(std::move(jobs_.front()));
@@ -274,7 +334,7 @@ private:
                     // Refused the window, refused the screen: straight to the portal.
                     kwinScreenRefused_ = kwinScreenRefused_ || window.notAuthorized;
                     noteOnce(window.notAuthorized ? QString::fromUtf8(kKWinNotAuthorizedNote)
-                                                  : QString::fromLatin1(kNoActiveWindowNote));
+                                                  : QString::fromUtf8(kNoActiveWindowNote));
                     screen(finish);
                 });
                 return;
@@ -283,7 +343,7 @@ private:
                 return;
             case Desktop::Gnome:
             case Desktop::Other:
-                noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+                noteOnce(QString::fromUtf8(kNoActiveWindowNote));
                 screen(finish);
                 return;
         }
@@ -333,7 +393,7 @@ private:
         const std::int64_t id = static_cast<std::int64_t>(window & 0xFFFFFFFFu);
         const auto tree = swayIpcQuery(swaySocket_, kSwayGetTree);
         if (!tree) {
-            noteOnce(QString::fromLatin1(kNoActiveWindowNote));
+            noteOnce(QString::fromUtf8(kNoActiveWindowNote));
             screen(done);
             return;
         }
@@ -356,19 +416,86 @@ private:
         });
     }
 
+    // Before the first portal call of the connection: the program's own name with the portal,
+    // where the portal keeps a registry of them (a permission is then the program's own, not
+    // that of every program outside a sandbox).
+    void whenRegistered(std::function<void()> next) {
+        if (registrationDone_ || !context_) {
+            next();
+            return;
+        }
+        afterRegistration_.push_back(std::move(next));
+        if (registrationAsked_)
+            return;
+        registrationAsked_ = true;
+        auto* watcher =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(
+                                            registerAppCall(QString::fromLatin1(kAppId)), 10000),
+                                        context_);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_,
+                         [this](QDBusPendingCallWatcher* w) {
+                             w->deleteLater();
+                             if (!w->isError()) {
+                                 registered_ = true;
+                             } else if (!isMissingInterface(w->error())) {
+                                 std::fprintf(stderr,
+                                              "lumora: the portal did not register the program "
+                                              "as \"%s\": %s\n",
+                                              kAppId,
+                                              w->error().message().toLocal8Bit().constData());
+                             }
+                             registrationDone_ = true;
+                             auto pending = std::move(afterRegistration_);
+                             afterRegistration_.clear();
+                             for (auto& f : pending)
+                                 f();
+                         });
+    }
+
+    QString appId() const { return registered_ ? QString::fromLatin1(kAppId) : QString(); }
+
+    // The permission the desktop keeps for this program's screenshots.
+    void lookUpPermission(std::function<void(ScreenshotPermission)> answered) {
+        if (!context_)
+            return;
+        auto* watcher = new QDBusPendingCallWatcher(
+            QDBusConnection::sessionBus().asyncCall(screenshotPermissionLookupCall(), 10000),
+            context_);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_,
+                         [this, answered](QDBusPendingCallWatcher* w) {
+                             w->deleteLater();
+                             answered(screenshotPermissionOf(w->reply(), appId()));
+                         });
+    }
+
     void portalPicture(PictureDone done) {
+        whenRegistered(
+            [this, done = std::move(done)]() mutable { requestPicture(std::move(done)); });
+    }
+
+    void requestPicture(PictureDone done) {
         timespec start{};
         clock_gettime(CLOCK_REALTIME, &start);
         const QString token = newHandleToken(QStringLiteral("shot"));
         PortalRequest::start(
             QDBusConnection::sessionBus(), screenshotCall(token), token, screenshotTimeoutMs(),
-            [done = std::move(done), start](uint code, const QVariantMap& results,
-                                            const QString& failure) {
+            [this, life = std::weak_ptr<int>(life_), done = std::move(done), start](
+                uint code, const QVariantMap& results, const QString& failure) {
                 if (!failure.isEmpty()) {
                     done({}, failure);
                     return;
                 }
                 const ScreenshotAnswer answer = parseScreenshotResponse(code, results);
+                if (answer.refused && !life.expired() && context_) {
+                    // The person said no just now, or the desktop keeps a "no": only the
+                    // latter needs telling how to undo.
+                    lookUpPermission([this, done, answer](ScreenshotPermission permission) {
+                        done({}, permission == ScreenshotPermission::Refused
+                                     ? screenshotPermissionRefusal(appId())
+                                     : answer.failure);
+                    });
+                    return;
+                }
                 if (!answer.failure.isEmpty()) {
                     done({}, answer.failure);
                     return;
@@ -398,6 +525,73 @@ private:
     // The keys, and a word on stderr when no portal can ever give a picture (each lost capture
     // is reported by itself too).
     void startWatching() {
+        whenRegistered([this] { checkPermission([this] { startShortcuts(); }); });
+    }
+
+    // At start: a desktop that has never been asked asks now, once, while the program is in
+    // front (GNOME 45 and later refuse to ask for a program without a focused window, as from a
+    // key pressed over another program); a stored "no" is said at once, with the way back.
+    // Captures wait meanwhile, so that only one request can raise the desktop's question.
+    void checkPermission(std::function<void()> next) {
+        holding_ = true;
+        auto release = [this, next] {
+            holding_ = false;
+            startNext();
+            next();
+        };
+        lookUpPermission([this, release](ScreenshotPermission permission) {
+            switch (permission) {
+                case ScreenshotPermission::Refused:
+                    sayRefused();
+                    release();
+                    return;
+                case ScreenshotPermission::Unset:
+                    whenMainWindowFocused([this, release] {
+                        askOverMainWindow(QString::fromUtf8(kPermissionAsk), false);
+                        // The question's own request; its picture goes (takePortalFile).
+                        requestPicture([this, release](const QImage&, const QString& failure) {
+                            if (failure.isEmpty()) {
+                                release();
+                                return;
+                            }
+                            // Deny: said now, not only at the next lost capture.
+                            lookUpPermission([this, release](ScreenshotPermission now) {
+                                if (now == ScreenshotPermission::Refused)
+                                    sayRefused();
+                                release();
+                            });
+                        });
+                    });
+                    return;
+                case ScreenshotPermission::Allowed:
+                case ScreenshotPermission::Unknown:
+                    release();
+                    return;
+            }
+        });
+    }
+
+    void sayRefused() {
+        std::fprintf(stderr, "lumora: %s\n",
+                     screenshotPermissionRefusal(appId()).toLocal8Bit().constData());
+        noteOnce(
+            QString::fromUtf8(kPermissionRefused).arg(screenshotPermissionResetCommand(appId())));
+    }
+
+    // Runs `next` once the main window has the focus, or after a while without it.
+    void whenMainWindowFocused(std::function<void()> next, int attemptsLeft = kFocusAttempts) {
+        if (!context_)
+            return;
+        if (focusedMainWindow() != nullptr || attemptsLeft <= 0) {
+            next();
+            return;
+        }
+        QTimer::singleShot(kFocusPollMs, context_, [this, next, attemptsLeft] {
+            whenMainWindowFocused(next, attemptsLeft - 1);
+        });
+    }
+
+    void startShortcuts() {
         const std::string config = configHome();
         shortcuts_ = new GlobalShortcuts(
             [this](int key) { keyPressed(key); },
@@ -451,7 +645,7 @@ private:
     }
 
     void showNote(const QString& text, std::function<void()> shown, int attemptsLeft) {
-        if (showTrayMessage("Lumora", text.toStdString(), false)) {
+        if (showTrayMessage(kNoteTitle, text.toStdString(), false)) {
             if (shown)
                 shown();
             return;
@@ -474,14 +668,40 @@ private:
         std::error_code error;
         if (std::filesystem::exists(marker, error))
             return;
-        const QString hint = desktop_ == Desktop::Kde ? QString::fromUtf8(kKdeKeysHint)
-                                                      : QString::fromLatin1(kKeysHint);
-        noteOnce(hint, [marker] {
+        auto shown = [marker] {
             std::error_code ignored;
             std::filesystem::create_directories(marker.parent_path(), ignored);
             std::FILE* file = std::fopen(marker.c_str(), "w");
             if (file)
                 std::fclose(file);
+        };
+        if (desktop_ == Desktop::Gnome) {
+            offerGnomeShortcuts(shown);
+            return;
+        }
+        noteOnce(keysHintText(desktop_), shown);
+    }
+
+    // GNOME without global shortcuts: the program offers to add custom shortcuts for its two
+    // captures, in a box over its window (a box is seen where a notification may not be).
+    void offerGnomeShortcuts(std::function<void()> shown) {
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+            return;
+        whenMainWindowFocused([this, shown] {
+            const bool accepted =
+                askOverMainWindow(QString::fromUtf8(kGnomeKeysOffer), true, shown);
+            if (!accepted)
+                return;
+            const QString program = QCoreApplication::applicationFilePath();
+            QString failure;
+            if (addGnomeShortcuts(gnomeCaptureShortcuts(program), &failure)) {
+                std::fprintf(stderr, "lumora: capture keys added to GNOME's shortcuts: %s, %s\n",
+                             kGnomeScreenKey, kGnomeWindowKey);
+                return;
+            }
+            std::fprintf(stderr, "lumora: the capture keys could not be added: %s\n",
+                         failure.toLocal8Bit().constData());
+            noteOnce(QString::fromUtf8(kGnomeKeysFailed).arg(shellQuoted(program)));
         });
     }
 
@@ -491,6 +711,11 @@ private:
     QPointer<GlobalShortcuts> shortcuts_;
     std::deque<Job> jobs_;
     bool busy_ = false;
+    bool holding_ = false;  // the start-up's permission check holds the captures back
+    bool registrationAsked_ = false;
+    bool registrationDone_ = false;
+    bool registered_ = false;
+    std::vector<std::function<void()>> afterRegistration_;
     bool watching_ = false;
     // KWin refused this program its screenshot interface: screens come from the portal.
     bool kwinScreenRefused_ = false;

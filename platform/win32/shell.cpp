@@ -206,6 +206,11 @@ bool hasTrayIcon(WindowHandle owner) {
     return trays().icons.contains(owner);
 }
 
+bool trayHostPresent() {
+    // The taskbar's notification area; an icon it accepted proves it too.
+    return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr || !trays().icons.empty();
+}
+
 bool showTrayMessage(std::string_view title, std::string_view text, bool warning) {
     Trays& all = trays();
     if (all.icons.empty())

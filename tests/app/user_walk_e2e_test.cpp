@@ -249,13 +249,29 @@ TEST_F(UserWalkTest, SettingsFromTheTrayThenCapturesWithTheWindowShownAndHidden)
               0)
         << "a temporary file was left behind";
 
-    // Back by a double click on the tray icon.
+    // Back by a click on the tray icon.
     const auto icon = trayIconCentre();
     ASSERT_TRUE(icon);
-    xdo("mousemove " + std::to_string(icon->x) + " " + std::to_string(icon->y) +
-        " click --repeat 2 --delay 80 1");
+    xdo("mousemove " + std::to_string(icon->x) + " " + std::to_string(icon->y) + " click 1");
     ASSERT_TRUE(waitUntil([] { return visibleWindows(kMainTitle).size() == 1; }, 5s))
-        << "a double click did not bring the window back";
+        << "a click did not bring the window back";
+
+    // Hidden again, then the program started a second time: the running one shows its window
+    // and the second one says so in its box and ends with 0.
+    clickIn(mainWindow, 375 + 48, kMenuBarGuess + 240 + 16);
+    ASSERT_TRUE(waitUntil([] { return visibleWindows(kMainTitle).empty(); }, 5s));
+    QProcess second;
+    second.setProcessChannelMode(QProcess::ForwardedChannels);
+    second.setProcessEnvironment(process_.processEnvironment());
+    second.start(QString::fromStdString(program_.string()), {});
+    ASSERT_TRUE(second.waitForStarted(5000));
+    EXPECT_TRUE(waitUntil([] { return visibleWindows(kMainTitle).size() == 1; }, 10s))
+        << "a second start did not bring the window back";
+    ASSERT_TRUE(waitUntil([] { return visibleWindows("您好！").size() == 1; }, 10s));
+    xdo("windowactivate --sync " + visibleWindows("您好！").front() + " key Return");
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(process_.state(), QProcess::Running);
 
     // 退出, the fourth item: the icon goes and the program ends with 0.
     chooseFromTrayMenu(4);

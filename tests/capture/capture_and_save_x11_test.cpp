@@ -224,7 +224,7 @@ TEST_F(CaptureTest, LostCapturesAreToldOncePerRunAndLeaveNothing) {
     EXPECT_TRUE(listFolder(dir_.path()).empty());
     EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 1);
     EXPECT_NE(lumora::platform::testing::lastTrayMessage().find(gone.string()), std::string::npos);
-    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("does not exist"),
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("保存目录不存在"),
               std::string::npos);
 
     captureInto(dir_.path(), ImageEngine::Bmp);  // saved: the run ends
@@ -242,7 +242,8 @@ TEST_F(CaptureTest, LostCapturesAreToldOncePerRunAndLeaveNothing) {
         captureInto(small, ImageEngine::Bmp);
         EXPECT_EQ(listFolder(small).size(), 1u) << "a partial file was left";
         EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);
-        EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("full"), std::string::npos);
+        EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("磁盘空间已满"),
+                  std::string::npos);
         ASSERT_EQ(runCommand("mount -o remount,ro '" + small.string() + "'"), 0);
         captureInto(small, ImageEngine::Jpg);
         EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);

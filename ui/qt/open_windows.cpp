@@ -30,12 +30,12 @@
 #include "assets/assets.h"
 #include "platform/shell.h"
 #include "platform/window_frame.h"
-#include "ui/qt/balloon_widget.h"
 #include "ui/events.h"
+#include "ui/qt/balloon_widget.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/widgets.h"
-#include "ui/windows.h"
 #include "ui/qt/window_widget.h"
+#include "ui/windows.h"
 
 namespace lumora::ui {
 
@@ -222,6 +222,28 @@ void setWindowVisible(std::string_view window, bool visible) {
     } else {
         widget->hide();
     }
+}
+
+void bringWindowToFront(std::string_view window) {
+    WindowWidget* widget = findWindow(window);
+    if (widget == nullptr || widget->destroying)
+        return;
+    widget->setWindowState(widget->windowState() & ~Qt::WindowMinimized);
+    widget->show();
+    widget->raise();
+    widget->activateWindow();
+}
+
+void minimizeWindow(std::string_view window) {
+    WindowWidget* widget = findWindow(window);
+    if (widget == nullptr || widget->destroying)
+        return;
+    widget->showMinimized();
+}
+
+bool windowMinimized(std::string_view window) {
+    const WindowWidget* widget = findWindow(window);
+    return widget != nullptr && widget->isMinimized();
 }
 
 int windowLeft(std::string_view window) {

@@ -671,6 +671,26 @@ void setWindowVisible(std::string_view window, bool visible) {
     }
 }
 
+void bringWindowToFront(std::string_view window) {
+    const WindowState* state = findWindow(window);
+    if (state == nullptr || state->destroying || state->hwnd == nullptr)
+        return;
+    ShowWindow(state->hwnd, IsIconic(state->hwnd) ? SW_RESTORE : SW_SHOW);
+    SetForegroundWindow(state->hwnd);
+}
+
+void minimizeWindow(std::string_view window) {
+    const WindowState* state = findWindow(window);
+    if (state == nullptr || state->destroying || state->hwnd == nullptr)
+        return;
+    ShowWindow(state->hwnd, SW_MINIMIZE);
+}
+
+bool windowMinimized(std::string_view window) {
+    const WindowState* state = findWindow(window);
+    return state != nullptr && state->hwnd != nullptr && IsIconic(state->hwnd) != FALSE;
+}
+
 int windowLeft(std::string_view window) {
     const WindowState* state = findWindow(window);
     RECT rect{};

@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <cstring>
 #include <thread>
 
 #include "platform/keys.h"
 #include "platform/wayland/global_shortcuts.h"
+#include "platform/wayland/gnome_shortcuts.h"
 #include "platform/wayland/kwin_screenshot.h"
 #include "platform/wayland/portal.h"
 #include "platform/wayland/sway_ipc.h"
@@ -42,7 +44,12 @@ TEST(PortalScreenshot, CallNamesItsRequestAndNeverAsksTheUser) {
 TEST(PortalScreenshot, ResponsesAndErrorsBecomeAFileOrACause) {
     EXPECT_EQ(parseScreenshotResponse(0, {{"uri", "file:///tmp/out.png"}}).file, "/tmp/out.png");
     EXPECT_EQ(parseScreenshotResponse(1, {}).failure, "the screenshot was refused");
-    EXPECT_EQ(parseScreenshotResponse(2, {}).failure, "the screenshot portal failed");
+    // GNOME's portal answers a denial with 2, at once and on every request after it.
+    EXPECT_TRUE(parseScreenshotResponse(1, {}).refused);
+    EXPECT_TRUE(parseScreenshotResponse(2, {}).refused);
+    EXPECT_EQ(parseScreenshotResponse(2, {}).failure, "the screenshot was refused");
+    EXPECT_FALSE(parseScreenshotResponse(3, {}).refused);
+    EXPECT_EQ(parseScreenshotResponse(3, {}).failure, "the screenshot portal failed");
     EXPECT_FALSE(parseScreenshotResponse(0, {}).failure.isEmpty());
     EXPECT_FALSE(
         parseScreenshotResponse(0, {{"uri", "https://example.org/x.png"}}).failure.isEmpty());
@@ -55,6 +62,74 @@ TEST(PortalScreenshot, ResponsesAndErrorsBecomeAFileOrACause) {
               "the screenshot portal did not answer");
     EXPECT_EQ(screenshotCallFailure(QDBusError(QDBusError::AccessDenied, "denied")),
               "the screenshot portal failed: denied");
+}
+
+// The permission the desktop keeps, per program ("" for programs outside a sandbox), and the
+// registration that gives the program an entry of its own.
+TEST(PortalScreenshot, PermissionStoreEntriesAndTheRegistry) {
+    const QDBusMessage lookup = screenshotPermissionLookupCall();
+    EXPECT_EQ(lookup.service(), "org.freedesktop.impl.portal.PermissionStore");
+    EXPECT_EQ(lookup.member(), "Lookup");
+    EXPECT_EQ(lookup.arguments(), (QVariantList{"screenshot", "screenshot"}));
+    auto replyWith = [&](const QMap<QString, QStringList>& entries) {
+        return lookup.createReply(
+            QVariantList{QVariant::fromValue(entries), QVariant::fromValue(QDBusVariant(0))});
+    };
+    const QDBusMessage store = replyWith({{"", {"no"}}, {"lumora", {"yes"}}});
+    EXPECT_EQ(screenshotPermissionOf(store, ""), ScreenshotPermission::Refused);
+    EXPECT_EQ(screenshotPermissionOf(store, "lumora"), ScreenshotPermission::Allowed);
+    EXPECT_EQ(screenshotPermissionOf(store, "other"), ScreenshotPermission::Unset);
+    EXPECT_EQ(screenshotPermissionOf(replyWith({{"", {"ask"}}}), ""), ScreenshotPermission::Unset);
+    EXPECT_EQ(screenshotPermissionOf(
+                  lookup.createErrorReply("org.freedesktop.portal.Error.NotFound", "none"), ""),
+              ScreenshotPermission::Unset);
+    EXPECT_EQ(screenshotPermissionOf(lookup.createErrorReply(QDBusError::ServiceUnknown, "x"), ""),
+              ScreenshotPermission::Unknown);
+    EXPECT_EQ(screenshotPermissionOf(lookup.createReply(QVariant(5)), ""),
+              ScreenshotPermission::Unknown);
+    // The refusal names the permission and the command that lets the desktop ask again.
+    const QString refusal = screenshotPermissionRefusal("lumora");
+    EXPECT_TRUE(refusal.contains("screenshot permission"));
+    EXPECT_TRUE(refusal.endsWith("DeletePermission screenshot screenshot 'lumora'"))
+        << refusal.toStdString();
+
+    const QDBusMessage registration = registerAppCall(kAppId);
+    EXPECT_EQ(registration.service(), "org.freedesktop.portal.Desktop");
+    EXPECT_EQ(registration.path(), "/org/freedesktop/portal/desktop");
+    EXPECT_EQ(registration.interface(), "org.freedesktop.host.portal.Registry");
+    EXPECT_EQ(registration.member(), "Register");
+    ASSERT_EQ(registration.arguments().size(), 2);
+    EXPECT_EQ(registration.arguments()[0].toString(), "lumora");
+    EXPECT_EQ(registration.arguments()[1].toMap(), QVariantMap());
+    EXPECT_TRUE(isMissingInterface(QDBusError(QDBusError::UnknownMethod, "x")));
+    EXPECT_FALSE(isMissingInterface(QDBusError(QDBusError::InvalidArgs, "x")));
+}
+
+// GNOME's custom shortcuts: the user's list is read and written back with ours added.
+TEST(GnomeShortcuts, TheUsersListKeepsItsEntriesAndTheCommandsItsPath) {
+    bool ok = false;
+    EXPECT_EQ(parseStringArray("@as []", &ok), QStringList());
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(parseStringArray("['/a/', \"/b'c/\", '/d\\'e/']", &ok),
+              (QStringList{"/a/", "/b'c/", "/d'e/"}));
+    EXPECT_TRUE(ok);
+    for (const char* bad : {"", "['/a/'", "['/a/' '/b/']", "[1]", "['/a/]"}) {
+        parseStringArray(bad, &ok);
+        EXPECT_FALSE(ok) << bad;
+    }
+    const QStringList list{"/a/", "/it's/"};
+    EXPECT_EQ(parseStringArray(formatStringArray(list), &ok), list);
+    EXPECT_EQ(formatStringArray({}), "@as []");
+
+    EXPECT_EQ(shellQuoted("/usr/bin/lumora"), "/usr/bin/lumora");
+    EXPECT_EQ(shellQuoted("/home/x/my apps/it's"), "'/home/x/my apps/it'\\''s'");
+    const auto shortcuts = gnomeCaptureShortcuts("/opt/my apps/lumora");
+    ASSERT_EQ(shortcuts.size(), 2u);
+    EXPECT_EQ(shortcuts[0].binding, "<Control>Print");
+    EXPECT_EQ(shortcuts[0].command, "'/opt/my apps/lumora' --capture screen");
+    EXPECT_EQ(shortcuts[1].binding, "<Super>Insert");
+    EXPECT_EQ(shortcuts[1].command, "'/opt/my apps/lumora' --capture window");
+    EXPECT_TRUE(shortcuts[0].path.endsWith("/lumora-screen/"));
 }
 
 TEST(PortalScreenshot, OnlyAFreshPlainFileOfOursIsDeleted) {

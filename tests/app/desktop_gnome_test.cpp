@@ -1,0 +1,336 @@
+// The program as a new user meets it in GNOME 43 on Wayland (scripts/lib/gnome-test.sh: a
+// headless gnome-shell with its portals, gsd-media-keys and no tray host), in one walk through
+// the states of the desktop's screenshot permission: stored "no", then empty, then allowed.
+// Keys for the shell go through mutter's RemoteDesktop ($GNS_INPUT); keys and clicks for the
+// program's own windows (XWayland) through xdotool; what the shell shows comes from $GNS_RIG.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRect>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "settings/settings_store.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace lumora::test;
+using namespace std::chrono_literals;
+using lumora::settings::Option;
+
+namespace {
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string shell(const std::string& command) {
+    std::string out;
+    runCommand(command, &out);
+    return out;
+}
+
+QJsonArray rig(const std::string& what) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(shell(env("GNS_RIG") + " " + what)))
+        .array();
+}
+
+// Windows of process `pid` as the shell sees them.
+std::vector<QJsonObject> windowsOf(qint64 pid) {
+    std::vector<QJsonObject> found;
+    for (const QJsonValue& w : rig("windows"))
+        if (w.toObject()["pid"].toInteger() == pid)
+            found.push_back(w.toObject());
+    return found;
+}
+
+bool focusedWindowTitled(qint64 pid, const QString& title) {
+    for (const QJsonObject& w : windowsOf(pid))
+        if (w["focused"].toBool() && w["title"].toString() == title)
+            return true;
+    return false;
+}
+
+// Every text of the shell's visible modal dialogs, and of the notifications shown so far.
+std::string dialogTexts() {
+    return QJsonDocument(rig("dialogs")).toJson(QJsonDocument::Compact).toStdString();
+}
+std::string notificationTexts() {
+    return QJsonDocument(rig("notifications")).toJson(QJsonDocument::Compact).toStdString();
+}
+
+bool keysToShell(const std::string& keys) {
+    return runCommand(env("GNS_INPUT") + " " + keys) == 0;
+}
+// XWayland windows (the program's boxes) take keys from XTEST, not from the shell's input.
+bool keyToFocusedXWindow(const std::string& key) {
+    return runCommand("xdotool key --clearmodifiers " + key) == 0;
+}
+
+std::string customShortcuts() {
+    return shell("gsettings get org.gnome.settings-daemon.plugins.media-keys custom-keybindings");
+}
+
+// Pixels that differ between two pictures of one size, outside the `skip` rectangles; `where`
+// gets the rectangle that holds them all, for the failure message.
+long differingPixels(const QImage& a, const QImage& b, const std::vector<QRect>& skip,
+                     QRect* where) {
+    if (a.size() != b.size())
+        return -1;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    long count = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            if (x.pixel(col, row) == y.pixel(col, row))
+                continue;
+            bool skipped = false;
+            for (const QRect& r : skip)
+                skipped = skipped || r.contains(col, row);
+            if (!skipped) {
+                ++count;
+                *where |= QRect(col, row, 1, 1);
+            }
+        }
+    return count;
+}
+
+// One copy of the program in a folder of its own (its capture folder). Its store is the
+// session's (a throwaway home): gsettings, like the program, must see the session's settings.
+class Program {
+public:
+    Program() {
+        dir_ = home_.path() / "app";
+        fs::create_directory(dir_);
+        fs::copy_file(env("LUMORA_EXECUTABLE"), dir_ / "lumora");
+        for (auto [option, value] : {std::pair{Option::Logo, 0},
+                                     {Option::Sound, 0},
+                                     {Option::Naming, 0},
+                                     {Option::Engine, 0}})
+            EXPECT_TRUE(lumora::settings::writeNumber(option, value));
+    }
+    ~Program() { stop(); }
+    bool start() {
+        process_.setProgram(QString::fromStdString(path()));
+        process_.setWorkingDirectory(QString::fromStdString(home_.path().string()));
+        process_.start();
+        return process_.waitForStarted(10000) && waitUntil([&] { return frame().isValid(); }, 60s);
+    }
+    void stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();
+        if (!process_.waitForFinished(10000))
+            process_.kill();
+        process_.waitForFinished(5000);
+    }
+    qint64 pid() const { return process_.processId(); }
+    std::string path() const { return (dir_ / "lumora").string(); }
+    QRect frame() const {
+        for (const QJsonObject& w : windowsOf(pid()))
+            if (w["title"].toString() == kTitle) {
+                const QJsonArray f = w["frame"].toArray();
+                return QRect(f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt());
+            }
+        return {};
+    }
+    bool minimized() const {
+        for (const QJsonObject& w : windowsOf(pid()))
+            if (w["title"].toString() == kTitle)
+                return w["minimized"].toBool();
+        return false;
+    }
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& name : listFolder(dir_))
+            if (name != "lumora" && name[0] != '.')
+                names.push_back(name);
+        return names;
+    }
+    bool waitForFiles(std::size_t count) const {
+        return waitUntil([&] { return files().size() >= count; }, 30s);
+    }
+    QImage picture(std::size_t index) const {
+        return QImage(QString::fromStdString((dir_ / files().at(index)).string()));
+    }
+    std::string errors() {
+        QCoreApplication::processEvents();
+        stderr_ += process_.readAllStandardError().toStdString();
+        return stderr_;
+    }
+    bool waitForError(const std::string& text) {
+        return waitUntil([&] { return errors().find(text) != std::string::npos; }, 30s);
+    }
+
+    static inline const QString kTitle = QStringLiteral("Lumora截图精灵v1.10");
+
+private:
+    TempDir home_;
+    fs::path dir_;
+    QProcess process_;
+    std::string stderr_;
+};
+
+// The program's own boxes (not the second start's "您好！").
+const QString kBoxTitle = QStringLiteral("Lumora截图精灵");
+
+class GnomeDesktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (env("GNS_DIR").empty())
+            GTEST_SKIP() << "runs in the GNOME test desktop (scripts/lib/gnome-test.sh)";
+    }
+};
+
+TEST_F(GnomeDesktop, NewUserWalk) {
+    const std::string pictures = env("HOME") + "/Pictures";
+    // A shortcut of the user's own, which the program's must join, not replace.
+    const std::string base = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/";
+    ASSERT_EQ(runCommand("gsettings set org.gnome.settings-daemon.plugins.media-keys."
+                         "custom-keybinding:" +
+                         base +
+                         "custom0/ binding '<Super>F9' && "
+                         "gsettings set org.gnome.settings-daemon.plugins.media-keys "
+                         "custom-keybindings \"['" +
+                         base + "custom0/']\""),
+              0);
+
+    Program program;
+    // --- The store says "no" (the rig's preset): every capture says why, and how to undo it.
+    {
+        std::string out;
+        EXPECT_EQ(runCommand(program.path() + " --capture screen 2>&1", &out), 1) << out;
+        EXPECT_NE(out.find("screenshot permission"), std::string::npos) << out;
+        EXPECT_NE(out.find("DeletePermission screenshot screenshot"), std::string::npos) << out;
+    }
+    ASSERT_TRUE(program.start()) << program.errors();
+    // No global shortcuts here: the first start offers GNOME shortcuts in a box over the
+    // window; 确定 is the default button.
+    ASSERT_TRUE(waitUntil([&] { return focusedWindowTitled(program.pid(), kBoxTitle); }, 60s))
+        << program.errors();
+    ASSERT_TRUE(keyToFocusedXWindow("Return"));
+    ASSERT_TRUE(program.waitForError("capture keys added")) << program.errors();
+    const std::string shortcuts = customShortcuts();
+    for (const char* entry : {"custom0/", "lumora-screen/", "lumora-window/"})
+        EXPECT_NE(shortcuts.find(base + entry), std::string::npos) << shortcuts;
+    EXPECT_NE(
+        shell("gsettings get org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:" +
+              base + "lumora-window/ command")
+            .find(program.path() + " --capture window"),
+        std::string::npos);
+    // The refusal is told where no tray host exists, as a notification; so is a capture that
+    // it loses, here one asked for with the new key.
+    EXPECT_TRUE(
+        waitUntil([&] { return notificationTexts().find("截图权限") != std::string::npos; }, 20s))
+        << notificationTexts();
+    auto lossesTold = [] {
+        int n = 0;
+        for (const QJsonValue& note : rig("notifications"))
+            n += note.toObject()["title"].toString() == "截图没有保存" &&
+                 note.toObject()["body"].toString().contains("DeletePermission");
+        return n;
+    };
+    const int lossesBefore = lossesTold();
+    ASSERT_TRUE(keysToShell("Control_L+Print"));
+    EXPECT_TRUE(waitUntil([&] { return lossesTold() == lossesBefore + 1; }, 20s))
+        << notificationTexts() << program.errors();
+    EXPECT_TRUE(program.files().empty());
+    program.stop();
+
+    // --- The README's command empties the store: the next start asks once, in front.
+    ASSERT_EQ(runCommand("gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore "
+                         "--object-path /org/freedesktop/impl/portal/PermissionStore --method "
+                         "org.freedesktop.impl.portal.PermissionStore.DeletePermission screenshot "
+                         "screenshot ''"),
+              0);
+    ASSERT_TRUE(program.start()) << program.errors();
+    ASSERT_TRUE(waitUntil([&] { return focusedWindowTitled(program.pid(), kBoxTitle); }, 60s))
+        << "the box that says the desktop will ask " << program.errors();
+    ASSERT_TRUE(keyToFocusedXWindow("Return"));
+    ASSERT_TRUE(
+        waitUntil([&] { return dialogTexts().find("Screenshot") != std::string::npos; }, 30s))
+        << dialogTexts();
+    EXPECT_TRUE(focusedWindowTitled(program.pid(), Program::kTitle));
+    // Deny has the focus; Tab reaches Allow.
+    ASSERT_TRUE(keysToShell("Tab Return"));
+    ASSERT_TRUE(waitUntil([&] { return dialogTexts() == "[]"; }, 20s)) << dialogTexts();
+    EXPECT_NE(shell("gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore "
+                    "--object-path /org/freedesktop/impl/portal/PermissionStore --method "
+                    "org.freedesktop.impl.portal.PermissionStore.Lookup screenshot screenshot")
+                  .find("'yes'"),
+              std::string::npos);
+    // The question's picture went; the keys, offered once, are not offered again.
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(listFolder(pictures), std::vector<std::string>{});
+    EXPECT_TRUE(focusedWindowTitled(program.pid(), Program::kTitle));
+
+    // --- Allowed: the keys capture, with no dialog.
+    ASSERT_TRUE(keysToShell("Control_L+Print"));
+    ASSERT_TRUE(program.waitForFiles(1)) << program.errors();
+    ASSERT_TRUE(keysToShell("Super_L+Insert"));
+    ASSERT_TRUE(program.waitForFiles(2)) << program.errors();
+    EXPECT_EQ(dialogTexts(), "[]");
+    // A screen capture is the shell's own screenshot, but for the program's window (its advert
+    // label blinks), the top bar (its clock) and the notification banners below it, which come
+    // and go (the note that window captures give the screen has just been sent).
+    {
+        std::this_thread::sleep_for(1s);  // the remote-input indicator leaves the top bar
+        ASSERT_EQ(runCommand(program.path() + " --capture screen >/dev/null"), 0);
+        ASSERT_TRUE(program.waitForFiles(3)) << program.errors();
+        TempDir scratch;
+        const std::string reference = (scratch.path() / "shell.png").string();
+        ASSERT_EQ(runCommand(env("GNS_SHELL_SHOT") + " " + reference + " >/dev/null"), 0);
+        const QImage shot(QString::fromStdString(reference));
+        const QImage captured = program.picture(2);
+        ASSERT_FALSE(captured.isNull());
+        QRect where;
+        EXPECT_EQ(
+            differingPixels(captured, shot, {program.frame(), QRect(0, 0, 1 << 16, 160)}, &where),
+            0)
+            << where.x() << "," << where.y() << " " << where.width() << "x" << where.height();
+    }
+    EXPECT_EQ(listFolder(pictures), std::vector<std::string>{});
+
+    // --- 后台运行 keeps the window in the dock; a second start brings it back.
+    const std::string windowId =
+        QString::fromStdString(shell("xdotool search --onlyvisible --pid " +
+                                     std::to_string(program.pid()) + " --name '截图精灵'"))
+            .section('\n', 0, 0)
+            .toStdString();
+    ASSERT_FALSE(windowId.empty());
+    // The button lies at 375,240 (96x32) below the menu bar (22 px) of the client area, whose
+    // origin xwininfo tells right under mutter.
+    const QStringList origin =
+        QString::fromStdString(shell("xwininfo -id " + windowId +
+                                     " | awk '/Absolute upper-left X/{x=$4} "
+                                     "/Absolute upper-left Y/{y=$4} END{print x, y}'"))
+            .split(' ');
+    ASSERT_EQ(origin.size(), 2);
+    ASSERT_EQ(runCommand("xdotool mousemove " + std::to_string(origin[0].toInt() + 423) + " " +
+                         std::to_string(origin[1].trimmed().toInt() + 278) + " click 1"),
+              0);
+    ASSERT_TRUE(waitUntil([&] { return program.minimized(); }, 10s)) << rig("windows").size();
+    QProcess second;
+    second.start(QString::fromStdString(program.path()), {});
+    ASSERT_TRUE(second.waitForStarted(10000));
+    EXPECT_TRUE(waitUntil([&] { return !program.minimized(); }, 30s));
+    // The second start still says it runs already, in its own box.
+    ASSERT_TRUE(waitUntil([&] { return focusedWindowTitled(second.processId(), "您好！"); }, 30s));
+    ASSERT_TRUE(keyToFocusedXWindow("Return"));
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(
+        waitUntil([&] { return focusedWindowTitled(program.pid(), Program::kTitle); }, 10s));
+}
+
+}  // namespace
