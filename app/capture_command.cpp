@@ -33,13 +33,14 @@ int reportFailed(const std::string& cause) {
 }
 
 bool instanceRunning() {
-    switch (platform::takeInstanceLock()) {
+    switch (platform::takeInstanceLock(platform::LockHolder::Command)) {
         case platform::InstanceLock::Held:
             // Ours now, until this process ends: no instance runs on this store, and none can
             // start and take numbers while the command captures. A second command started
             // at the same moment waits for it and then captures in turn.
             return false;
         case platform::InstanceLock::HeldByAnother:
+        case platform::InstanceLock::HeldByCommand:
             return true;
         case platform::InstanceLock::Unavailable:
             break;

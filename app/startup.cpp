@@ -1,11 +1,13 @@
 #include "app/startup.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/bindings.h"
@@ -20,6 +22,7 @@
 #include "platform/instance_lock.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
+#include "platform/termination.h"
 #include "settings/capture_settings.h"
 #include "settings/settings_store.h"
 #include "ui/runtime.h"
@@ -59,23 +62,51 @@ void removeTrayIcon() {
 }  // namespace
 
 bool anotherInstanceRunning(std::span<const platform::ProcessRecord> processes,
-                            std::string_view ownName, std::uint32_t ownUser) {
+                            std::string_view ownName, std::uint32_t ownUser,
+                            const std::function<bool(std::uint32_t pid)>& isCommand) {
     if (ownName.empty())
         return false;
     int count = 0;
     for (const platform::ProcessRecord& p : processes) {
-        if (!p.zombie && p.userId == ownUser && p.executableName == ownName && ++count >= 2)
+        if (!p.zombie && p.userId == ownUser && p.executableName == ownName &&
+            !(isCommand && isCommand(p.processId)) && ++count >= 2)
             return true;
     }
     return false;
 }
 
 bool anotherInstanceRunning() {
-    if (anotherInstanceRunning(platform::listProcesses(), platform::programFileName(),
-                               platform::currentUserId()))
-        return true;
-    // Without a place for the lock nobody can tell: the program runs, as without /proc.
-    return platform::takeInstanceLock() == platform::InstanceLock::HeldByAnother;
+    using namespace std::chrono_literals;
+    // A one-off command ends within its own cap (a capture, then at most a few seconds of
+    // shutter sound); a start that meets one waits this long for it.
+    const auto giveUp = std::chrono::steady_clock::now() + 6s;
+    const std::string ownName = platform::programFileName();
+    for (;;) {
+        bool commandRuns = false;
+        auto isCommand = [&commandRuns](std::uint32_t pid) {
+            const std::vector<std::string> args = platform::processArguments(pid);
+            const std::vector<std::string_view> options(
+                args.begin() + std::min<std::size_t>(args.size(), 1), args.end());
+            const bool command =
+                !args.empty() && parseCommandLine(options).action == CommandAction::Capture;
+            commandRuns = commandRuns || command;
+            return command;
+        };
+        if (anotherInstanceRunning(platform::listProcesses(), ownName, platform::currentUserId(),
+                                   isCommand))
+            return true;
+        const platform::InstanceLock lock = platform::takeInstanceLock();
+        if (lock == platform::InstanceLock::HeldByAnother)
+            return true;
+        // Without a place for the lock a command can only be seen among the processes.
+        const bool waitForCommand = lock == platform::InstanceLock::HeldByCommand ||
+                                    (lock == platform::InstanceLock::Unavailable && commandRuns);
+        if (!waitForCommand)
+            return false;
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return lock == platform::InstanceLock::HeldByCommand;
+        std::this_thread::sleep_for(50ms);
+    }
 }
 
 void onMainWindowCreated(const ui::EventArgs&) {
@@ -148,6 +179,9 @@ int runProgram(int argc, char** argv) {
         return runCaptureCommand(command, argc, argv);
 
     EventLoop loop(EventLoop::Kind::Gui, argc, argv);
+    // Log-out, shut-down and Ctrl+C end the program as 退出 does: the captures in flight are
+    // written, N is stored and the tray icon goes; a second signal ends it at once.
+    platform::onTerminationRequest([](int) { endProgram(0); });
 
     std::error_code ignored;
     std::filesystem::current_path(platform::programDirectory(), ignored);
@@ -160,6 +194,8 @@ int runProgram(int argc, char** argv) {
     const int code = runMainLoop();
     // Captures taken before the end are written out, and told, before the process ends.
     capture::stopWatchingKeys();
+    // A portal's picture asked for before the end still comes, and its file still goes.
+    capture::awaitPendingPictures(5000);
     capture::finishPendingCaptures();
     platform::stopAllSounds();
     return code;

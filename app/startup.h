@@ -2,6 +2,7 @@
 // The life of the process: entry, the start-up sequence in MainWindow's created event, the
 // single-instance guard, the end of the program and the counter kept at shut-down.
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -31,13 +32,17 @@ bool programEnding();
 
 // True as soon as a second live process of `ownUser` carries exactly this executable file name
 // (byte for byte, letter case significant); this process is one of them. Other users'
-// processes and zombies do not count. An unknown own name finds nothing.
+// processes and zombies do not count, nor do processes `isCommand` names (one-off commands,
+// which capture once and end). An unknown own name finds nothing.
 bool anotherInstanceRunning(std::span<const platform::ProcessRecord> processes,
-                            std::string_view ownName, std::uint32_t ownUser);
+                            std::string_view ownName, std::uint32_t ownUser,
+                            const std::function<bool(std::uint32_t pid)>& isCommand = {});
 // The guard's whole check: another instance under this file name (above), or another
 // instance of this user on the same settings store under any name (its lock). Takes that lock
 // when it is free and keeps it until the process ends, so an instance that asked and went on
-// keeps the next one out. Shows nothing.
+// keeps the next one out. A one-off `lumora --capture` holds the lock for the moment of its
+// capture: the check waits for it (a few seconds at most) rather than give way to it. Shows
+// nothing.
 bool anotherInstanceRunning();
 
 }  // namespace lumora::app

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -258,6 +259,11 @@ public:
         }
     }
 
+    bool picturesPending() const {
+        return std::any_of(order_.begin(), order_.end(),
+                           [](const auto& capture) { return capture->pictureAsked; });
+    }
+
     void finishAll() {
         {
             std::unique_lock lock(mutex_);
@@ -397,6 +403,12 @@ void captureAndSave(platform::WindowHandle window, CaptureKind kind, CaptureDone
 
 void finishPendingCaptures() {
     Pipeline::instance().finishAll();
+}
+
+void awaitPendingPictures(int milliseconds) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (Pipeline::instance().picturesPending() && std::chrono::steady_clock::now() < giveUp)
+        platform::processEventsFor(20);
 }
 
 void tidyCaptureFolder(const std::string& folder) {

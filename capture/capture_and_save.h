@@ -35,6 +35,11 @@ void captureAndSave(platform::WindowHandle window = 0, CaptureKind kind = Captur
 // callers that look at the files right after capturing. GUI thread only.
 void finishPendingCaptures();
 
+// Lets pictures the desktop still owes (a portal answers later) arrive, processing events for at
+// most `milliseconds`: at the end of the program, before finishPendingCaptures, so that a
+// capture asked for before the end is kept. GUI thread only.
+void awaitPendingPictures(int milliseconds);
+
 // Removes the hidden files that captures of an ended process left in `folder` (a kill during
 // a write), in the background. The pipeline does this by itself the first time it writes to a
 // folder; start-up calls it for the folder it shows.

@@ -43,6 +43,8 @@ struct ProcessRecord {
 
 // One record per process in ascending pid order; empty when /proc cannot be read.
 std::vector<ProcessRecord> listProcesses();
+// The arguments process `pid` was started with, its program first; empty when unknown.
+std::vector<std::string> processArguments(std::uint32_t pid);
 // The real user of this process.
 std::uint32_t currentUserId();
 

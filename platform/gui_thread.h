@@ -11,6 +11,10 @@ namespace lumora::platform {
 // Dropped when no application object exists (nothing would ever run it).
 void postToGuiThread(std::function<void()> task);
 
+// Processes the GUI thread's events for `milliseconds`, waiting for them to come: for the end
+// of the program, when the main loop no longer runs. GUI thread only.
+void processEventsFor(int milliseconds);
+
 // A timer of the GUI thread that calls its task every `milliseconds` until stopped. The first
 // call comes one period after start. GUI thread only. Outlives the application object
 // safely: it then never fires again.

@@ -6,6 +6,11 @@
 #include <QDBusContext>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusSignature>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
+#include <QMetaType>
 #include <QObject>
 
 #include "app/main_window.h"
@@ -69,9 +74,25 @@ private:
     }
 };
 
+// QtDBus's own types are registered on first use, which may come after the bus connection and
+// its thread exist; the type registry then goes before that thread at the process's end, and
+// a message still read then ("Trying to construct an instance of an invalid type") finds them
+// gone. Registered before the connection is made, they outlive it.
+void registerBusTypes() {
+    static const bool registered = [] {
+        QMetaType::fromType<QDBusObjectPath>().id();
+        QMetaType::fromType<QDBusSignature>().id();
+        QMetaType::fromType<QDBusVariant>().id();
+        QMetaType::fromType<QDBusUnixFileDescriptor>().id();
+        return true;
+    }();
+    (void)registered;
+}
+
 }  // namespace
 
 std::string offerCaptureRequests() {
+    registerBusTypes();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return "the session bus cannot be reached";

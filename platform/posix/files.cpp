@@ -318,4 +318,17 @@ std::uint32_t currentUserId() {
     return getuid();
 }
 
+std::vector<std::string> processArguments(std::uint32_t pid) {
+    std::string cmdline;
+    if (!readSmallFile("/proc/" + std::to_string(pid) + "/cmdline", cmdline))
+        return {};
+    std::vector<std::string> arguments;
+    for (std::size_t at = 0; at < cmdline.size();) {
+        const std::size_t end = std::min(cmdline.find('\0', at), cmdline.size());
+        arguments.emplace_back(cmdline, at, end - at);
+        at = end + 1;
+    }
+    return arguments;
+}
+
 }  // namespace lumora::platform

@@ -1,5 +1,6 @@
 #include "platform/instance_lock.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "platform/lock_file.h"
 #include "platform/registry.h"
@@ -51,9 +53,24 @@ std::string lockPath() {
     return (beside / "instance.lock").string();
 }
 
+constexpr std::string_view kCommandMark = "command\n";
+constexpr std::string_view kInstanceMark = "instance\n";
+
+// What the holder wrote into the lock file: whether it is a one-off command.
+bool heldByCommand(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    char text[16] = {};
+    const ssize_t n = read(fd, text, sizeof text);
+    close(fd);
+    return n == static_cast<ssize_t>(kCommandMark.size()) &&
+           std::string_view(text, static_cast<std::size_t>(n)) == kCommandMark;
+}
+
 }  // namespace
 
-InstanceLock takeInstanceLock() {
+InstanceLock takeInstanceLock(LockHolder as) {
     static int held = -1;  // kept open, and so locked, until the process ends
     if (held >= 0)
         return InstanceLock::Held;
@@ -61,9 +78,16 @@ InstanceLock takeInstanceLock() {
     if (path.empty())
         return InstanceLock::Unavailable;
     held = lockFile(path, 0);
-    if (held >= 0)
+    if (held >= 0) {
+        const std::string_view mark = as == LockHolder::Command ? kCommandMark : kInstanceMark;
+        if (ftruncate(held, 0) != 0 || pwrite(held, mark.data(), mark.size(), 0) < 0) {
+            // Unmarked, the holder reads as a running program: the safe side.
+        }
         return InstanceLock::Held;
-    return errno == EWOULDBLOCK ? InstanceLock::HeldByAnother : InstanceLock::Unavailable;
+    }
+    if (errno != EWOULDBLOCK)
+        return InstanceLock::Unavailable;
+    return heldByCommand(path) ? InstanceLock::HeldByCommand : InstanceLock::HeldByAnother;
 }
 
 }  // namespace lumora::platform

@@ -1,6 +1,7 @@
 #include "platform/gui_thread.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 
@@ -11,6 +12,14 @@ void postToGuiThread(std::function<void()> task) {
     if (app == nullptr || !task)
         return;
     QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
+}
+
+void processEventsFor(int milliseconds) {
+    if (QCoreApplication::instance() == nullptr)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 struct RepeatingTimer::Impl {

@@ -1,11 +1,15 @@
 #include "platform/wayland/portal.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFile>
 #include <QStringList>
 #include <QUrl>
 #include <atomic>
@@ -156,18 +160,37 @@ bool isPortalFileOfRequest(const struct stat& info, uid_t user, const timespec& 
     return info.st_mtim.tv_sec >= requestStart.tv_sec - 1;
 }
 
+void discardPortalFile(const QString& path, const timespec& requestStart) {
+    const QByteArray name = QFile::encodeName(path);
+    // Never through a link: the file may sit in a shared folder such as /tmp.
+    const int fd = open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    struct stat info {};
+    const bool ours = fstat(fd, &info) == 0 && isPortalFileOfRequest(info, geteuid(), requestStart);
+    close(fd);
+    struct stat now {};
+    // Only the very file looked at: another process may have put a new one in its place.
+    if (ours && lstat(name.constData(), &now) == 0 && now.st_ino == info.st_ino &&
+        now.st_dev == info.st_dev)
+        unlink(name.constData());
+}
+
 // Owned by the application object, so a request still open at the end goes with it rather than
 // outliving the bus it listens on.
 PortalRequest::PortalRequest(QDBusConnection bus, Answered answered)
     : QObject(QCoreApplication::instance()), bus_(std::move(bus)), answered_(std::move(answered)) {
     timeout_.setSingleShot(true);
-    connect(&timeout_, &QTimer::timeout, this,
-            [this] { finish(2, {}, QStringLiteral("the portal did not answer")); });
+    connect(&timeout_, &QTimer::timeout, this, [this] {
+        timedOut_ = true;
+        finish(2, {}, QStringLiteral("the portal did not answer"));
+    });
 }
 
 void PortalRequest::start(QDBusConnection bus, const QDBusMessage& call, const QString& token,
-                          int timeoutMs, Answered answered, CallFailure describe) {
+                          int timeoutMs, Answered answered, CallFailure describe, Late late) {
     auto* request = new PortalRequest(bus, std::move(answered));
+    request->late_ = std::move(late);
     if (!bus.isConnected()) {
         request->finish(2, {}, describe ? describe(bus.lastError()) : bus.lastError().message());
         return;
@@ -181,6 +204,12 @@ void PortalRequest::start(QDBusConnection bus, const QDBusMessage& call, const Q
                 w->deleteLater();
                 QDBusPendingReply<QDBusObjectPath> reply = *w;
                 if (reply.isError()) {
+                    if (request->finished_) {
+                        // Given up on, and no answer will come.
+                        request->late_ = {};
+                        request->stopListening();
+                        return;
+                    }
                     const QDBusError error = reply.error();
                     request->finish(2, {}, describe ? describe(error) : error.message());
                     return;
@@ -199,7 +228,25 @@ void PortalRequest::listenOn(const QString& path) {
 }
 
 void PortalRequest::onResponse(uint code, const QVariantMap& results) {
+    if (finished_) {
+        // The answer to a request given up on: only what it left behind is dealt with.
+        if (!timedOut_ || !late_)
+            return;
+        Late late = std::move(late_);
+        late_ = {};
+        stopListening();
+        late(code, results);
+        return;
+    }
     finish(code, results, {});
+}
+
+void PortalRequest::stopListening() {
+    for (const QString& path : paths_) {
+        bus_.disconnect(QString(), path, QStringLiteral("org.freedesktop.portal.Request"),
+                        QStringLiteral("Response"), this, SLOT(onResponse(uint, QVariantMap)));
+    }
+    deleteLater();
 }
 
 void PortalRequest::finish(uint code, const QVariantMap& results, const QString& failure) {
@@ -207,11 +254,9 @@ void PortalRequest::finish(uint code, const QVariantMap& results, const QString&
         return;
     finished_ = true;
     timeout_.stop();
-    for (const QString& path : paths_) {
-        bus_.disconnect(QString(), path, QStringLiteral("org.freedesktop.portal.Request"),
-                        QStringLiteral("Response"), this, SLOT(onResponse(uint, QVariantMap)));
-    }
-    deleteLater();
+    // A request that timed out may still be answered: it listens on for that answer.
+    if (!(timedOut_ && late_))
+        stopListening();
     if (answered_)
         answered_(code, results, failure);
 }

@@ -73,17 +73,24 @@ QString screenshotCallFailure(const QDBusError& error);
 // (CLOCK_REALTIME), so that it is ours to delete: a plain file of this user, written since.
 bool isPortalFileOfRequest(const struct stat& info, uid_t user, const timespec& requestStart);
 
+// Deletes the picture a Screenshot answer names when it is ours by the rules of
+// isPortalFileOfRequest: for an answer that came after the request was given up.
+void discardPortalFile(const QString& path, const timespec& requestStart);
+
 // One request to a portal: listens for the Response at the request path, then sends the call;
 // `answered` runs once on the GUI thread with the response code and results, or with code 2
-// and the cause when the call failed or no answer came within `timeoutMs`. Frees itself.
+// and the cause when the call failed or no answer came within `timeoutMs`. An answer that
+// comes after the timeout goes to `late` (the portal may have written a file for it); the
+// request listens for it until it comes or the program ends. Frees itself.
 class PortalRequest : public QObject {
     Q_OBJECT
 public:
     using Answered = std::function<void(uint code, const QVariantMap& results, QString failure)>;
     using CallFailure = std::function<QString(const QDBusError&)>;
+    using Late = std::function<void(uint code, const QVariantMap& results)>;
 
     static void start(QDBusConnection bus, const QDBusMessage& call, const QString& token,
-                      int timeoutMs, Answered answered, CallFailure describe = {});
+                      int timeoutMs, Answered answered, CallFailure describe = {}, Late late = {});
 
 private slots:
     void onResponse(uint code, const QVariantMap& results);
@@ -92,9 +99,12 @@ private:
     PortalRequest(QDBusConnection bus, Answered answered);
     void listenOn(const QString& path);
     void finish(uint code, const QVariantMap& results, const QString& failure);
+    void stopListening();
 
     QDBusConnection bus_;
     Answered answered_;
+    Late late_;
+    bool timedOut_ = false;
     QStringList paths_;
     QTimer timeout_;
     bool finished_ = false;

@@ -43,8 +43,12 @@ namespace lumora::platform::wayland {
 namespace {
 
 // A desktop may first ask the user whether to allow screenshots; the capture waits for the
-// answer, but not for ever.
-constexpr int kScreenshotTimeoutMs = 3 * 60 * 1000;
+// answer, but not for ever. LUMORA_PORTAL_TIMEOUT_MS shortens the wait for tests.
+int screenshotTimeoutMs() {
+    const char* text = std::getenv("LUMORA_PORTAL_TIMEOUT_MS");
+    const int shorter = text ? std::atoi(text) : 0;
+    return shorter > 0 ? shorter : 3 * 60 * 1000;
+}
 // The tray icon may come up a little after the session; notes wait for it this long.
 constexpr int kNoteAttempts = 60;
 
@@ -161,17 +165,20 @@ QImage takePortalFile(const QString& path, const timespec& requestStart, QString
 }
 
 // `area` (root coordinates of the X screen) out of the compositor's picture of the whole
-// layout; what lies outside the picture is black, as on X11.
+// layout, which starts at the layout's corner (left of and above the root's origin when an
+// output lies there); what lies outside the picture is black, as on X11.
 QImage crop(const QImage& picture, const QRect& area,
             const std::optional<x11::ScreenLayout>& layout) {
     QRect source = area;
-    if (layout && layout->rootWidth > 0 && layout->rootHeight > 0 &&
-        (layout->rootWidth != picture.width() || layout->rootHeight != picture.height())) {
-        // A scaled output: the picture has more (or fewer) pixels than XWayland's root.
-        const double sx = double(picture.width()) / layout->rootWidth;
-        const double sy = double(picture.height()) / layout->rootHeight;
-        source = QRect(qRound(area.x() * sx), qRound(area.y() * sy), qRound(area.width() * sx),
-                       qRound(area.height() * sy));
+    if (layout && layout->layoutWidth > 0 && layout->layoutHeight > 0) {
+        source.translate(-layout->layoutX, -layout->layoutY);
+        if (layout->layoutWidth != picture.width() || layout->layoutHeight != picture.height()) {
+            // A scaled output: the picture has more (or fewer) pixels than XWayland's layout.
+            const double sx = double(picture.width()) / layout->layoutWidth;
+            const double sy = double(picture.height()) / layout->layoutHeight;
+            source = QRect(qRound(source.x() * sx), qRound(source.y() * sy),
+                           qRound(source.width() * sx), qRound(source.height() * sy));
+        }
     }
     if (source.isEmpty())
         return {};
@@ -515,7 +522,7 @@ private:
         clock_gettime(CLOCK_REALTIME, &start);
         const QString token = newHandleToken(QStringLiteral("shot"));
         PortalRequest::start(
-            QDBusConnection::sessionBus(), screenshotCall(token), token, kScreenshotTimeoutMs,
+            QDBusConnection::sessionBus(), screenshotCall(token), token, screenshotTimeoutMs(),
             [this, life = std::weak_ptr<int>(life_), done = std::move(done), start](
                 uint code, const QVariantMap& results, const QString& failure) {
                 if (!failure.isEmpty()) {
@@ -541,7 +548,13 @@ private:
                 QImage picture = takePortalFile(answer.file, start, &readFailure);
                 done(picture, readFailure);
             },
-            &screenshotCallFailure);
+            &screenshotCallFailure,
+            // Too late for the capture, but the file it names goes as one in time would.
+            [start](uint code, const QVariantMap& results) {
+                const ScreenshotAnswer answer = parseScreenshotResponse(code, results);
+                if (answer.failure.isEmpty())
+                    discardPortalFile(answer.file, start);
+            });
     }
 
     // Only the program that watches the keys asks the desktop for shortcuts (which may show the

@@ -212,6 +212,35 @@ Rect primaryScreenRect(Display* display, Window root, const Rect& rootRect) {
     return found;
 }
 
+// The rectangle around `rootRect` and every lit output, negative coordinates included.
+Rect layoutRect(Display* display, Window root, const Rect& rootRect) {
+    int left = rootRect.x, top = rootRect.y;
+    int right = rootRect.x + rootRect.width, bottom = rootRect.y + rootRect.height;
+    int eventBase = 0, errorBase = 0;
+    if (XRRQueryExtension(display, &eventBase, &errorBase)) {
+        x11::ErrorTrap trap(display);
+        if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root)) {
+            for (int i = 0; i < resources->ncrtc; ++i) {
+                XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, resources, resources->crtcs[i]);
+                if (!crtc)
+                    continue;
+                if (crtc->mode != None && crtc->noutput > 0 && crtc->width > 0 &&
+                    crtc->height > 0) {
+                    left = std::min(left, crtc->x);
+                    top = std::min(top, crtc->y);
+                    right = std::max(right, crtc->x + static_cast<int>(crtc->width));
+                    bottom = std::max(bottom, crtc->y + static_cast<int>(crtc->height));
+                }
+                XRRFreeCrtcInfo(crtc);
+            }
+            XRRFreeScreenResources(resources);
+        }
+        if (trap.failed())
+            return rootRect;
+    }
+    return {left, top, right - left, bottom - top};
+}
+
 // The window manager's frame around `window` (its ancestor that is a child of the root), or
 // the window itself when it is top-level or the root. False when the id names no window.
 bool findFrame(Display* display, Window window, Window* frame, Window* root) {
@@ -291,10 +320,12 @@ std::optional<ScreenLayout> screenLayout() {
         if (!XGetWindowAttributes(display, root, &attributes) || trap.failed())
             return std::nullopt;
     }
-    const Rect primary =
-        primaryScreenRect(display, root, {0, 0, attributes.width, attributes.height});
-    return ScreenLayout{attributes.width, attributes.height, primary.x,
-                        primary.y,        primary.width,     primary.height};
+    const Rect rootRect{0, 0, attributes.width, attributes.height};
+    const Rect primary = primaryScreenRect(display, root, rootRect);
+    const Rect layout = layoutRect(display, root, rootRect);
+    return ScreenLayout{attributes.width, attributes.height, primary.x, primary.y,
+                        primary.width,    primary.height,    layout.x,  layout.y,
+                        layout.width,     layout.height};
 }
 
 Bytes takeSnapshot(WindowHandle window, int width, int height) {

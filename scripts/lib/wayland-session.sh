@@ -9,12 +9,15 @@
 # in a PID namespace of their own, so nothing outlives the session; as any other user they run
 # as that user. The command gets WAYLAND_DISPLAY, DISPLAY (XWayland), SWAYSOCK,
 # DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR, XDG_*_HOME, XDG_CURRENT_DESKTOP=sway,
-# XDG_SESSION_TYPE=wayland, a fresh HOME, and WLS_DIR (the session folder; logs in
-# $WLS_DIR/log). It must be readable (and what it writes writable) by that user.
+# XDG_SESSION_TYPE=wayland, a fresh HOME, XDG_DESKTOP_PORTAL_DIR (only the wlr and gtk
+# backends) and WLS_DIR (the session folder, owned by that user; logs in $WLS_DIR/log). The
+# session runs from a copy of this script in that folder, so the checkout may sit where the
+# user cannot go (root's home, a 0700 folder); the command must be readable (and what it
+# writes writable) by that user. The folder is removed at the end, also on failure.
 # Exit status: the command's, or 90-99 when the desktop could not be brought up.
 # Knobs: WLS_USER (nobody), WLS_SIZE (1920x1080), WLS_START_TIMEOUT (20 s), WLS_PORTAL (1; 0
 # starts no portal at all and keeps the bus from activating one), WLS_PASS_ENV (names of
-# variables handed to the command), WLS_KEEP=1 keeps the session folder (kept on failure).
+# variables handed to the command), WLS_KEEP=1 keeps the session folder.
 set -u
 
 if [ "${1:-}" != "--inner" ]; then
@@ -58,9 +61,24 @@ if [ "${1:-}" != "--inner" ]; then
   export WLS_UID=$uid WLS_GID=$gid WLS_USER=$user WLS_DIR=$dir TERM=${TERM:-dumb} \
     WLS_SIZE=${WLS_SIZE:-1920x1080} WLS_START_TIMEOUT=${WLS_START_TIMEOUT:-20} \
     WLS_PORTAL=${WLS_PORTAL:-1}
+  # The folder goes with the session, however it ends (a desktop that did not come up has
+  # already put the logs' last lines on stderr).
+  finish() {
+    local rc=$1
+    if [ -n "${WLS_KEEP:-}" ]; then
+      echo "wayland-session: status $rc, session kept in $dir" >&2
+    else
+      [ "$rc" -eq 0 ] ||
+        echo "wayland-session: status $rc (WLS_KEEP=1 keeps the session folder and its logs)" >&2
+      rm -rf "$dir"
+    fi
+  }
+  trap 'finish $?' EXIT
   chmod 755 "$dir"; touch "$dir/started"
   mkdir -m 700 "$dir/run" && mkdir -m 755 "$dir/home" "$dir/log"
-  chown "$uid:$gid" "$dir" "$dir/run" "$dir/home" "$dir/log" "$dir/passed.env"
+  # The session runs from its own copy: the user may not be able to reach the checkout.
+  install -m 644 "$self" "$dir/session.sh"
+  chown "$uid:$gid" "$dir" "$dir/run" "$dir/home" "$dir/log" "$dir/passed.env" "$dir/session.sh"
   inner_env=(env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
     LANG=C.UTF-8 HOME="$dir/home" USER="$user" LOGNAME="$user" XDG_RUNTIME_DIR="$dir/run"
     WLS_DIR="$dir" WLS_SIZE="$WLS_SIZE" WLS_START_TIMEOUT="$WLS_START_TIMEOUT"
@@ -75,9 +93,9 @@ if [ "${1:-}" != "--inner" ]; then
       while [ "$1" != -- ]; do envs+=("$1"); shift; done
       setpriv --reuid="$WLS_UID" --regid="$WLS_GID" --clear-groups -- \
         "${envs[@]}" bash "$self" --inner "$@"; exit $?
-      ' bash "$self" "${inner_env[@]}" -- "$@" <&8 &
+      ' bash "$dir/session.sh" "${inner_env[@]}" -- "$@" <&8 &
   else
-    "${inner_env[@]}" bash "$self" --inner -- "$@" &
+    "${inner_env[@]}" bash "$dir/session.sh" --inner -- "$@" &
   fi
   upid=$!
   trap 'kill -KILL $upid 2>/dev/null' INT TERM HUP
@@ -93,11 +111,6 @@ if [ "${1:-}" != "--inner" ]; then
   # The portal's last picture, should anything have left it, goes with the session.
   [ "$(stat -c %u /tmp/out.png 2>/dev/null)" = "$uid" ] && [ /tmp/out.png -nt "$dir/started" ] &&
     rm -f /tmp/out.png
-  if [ "$rc" -ne 0 ] || [ -n "${WLS_KEEP:-}" ]; then
-    echo "wayland-session: status $rc, session kept in $dir" >&2
-  else
-    rm -rf "$dir"
-  fi
   exit "$rc"
 fi
 
@@ -180,10 +193,21 @@ echo "$DISPLAY" > "$WLS_DIR/display"
 waitfor 'xdpyinfo >/dev/null 2>&1' "XWayland on $DISPLAY did not answer"
 waitfor 'swaymsg -t get_outputs 2>/dev/null | grep -q HEADLESS-1' "no HEADLESS-1 output"
 
+# The portal backends a sway desktop has, and no others: xdg-desktop-portal 1.16 falls back to
+# any installed backend for an interface these lack, and with KDE's installed on the machine it
+# would offer GlobalShortcuts here through kde.portal.
+mkdir -p "$WLS_DIR/portals"
+for backend in wlr gtk; do
+  [ ! -e "/usr/share/xdg-desktop-portal/portals/$backend.portal" ] ||
+    cp "/usr/share/xdg-desktop-portal/portals/$backend.portal" "$WLS_DIR/portals/"
+done
+export XDG_DESKTOP_PORTAL_DIR=$WLS_DIR/portals
+
 # Services the bus starts get this environment (the gtk backend needs the display).
 dbus-update-activation-environment WAYLAND_DISPLAY DISPLAY SWAYSOCK XDG_CURRENT_DESKTOP \
   XDG_SESSION_DESKTOP XDG_SESSION_TYPE XDG_RUNTIME_DIR HOME XDG_CONFIG_HOME XDG_DATA_HOME \
-  XDG_CACHE_HOME XDG_STATE_HOME PATH || fail "dbus-update-activation-environment"
+  XDG_CACHE_HOME XDG_STATE_HOME XDG_DESKTOP_PORTAL_DIR PATH ||
+  fail "dbus-update-activation-environment"
 
 if [ "$WLS_PORTAL" = 1 ]; then
   pipewire > "$log/pipewire.log" 2>&1 & pids+=($!)

@@ -3,6 +3,7 @@
 // talks over a session bus of its own, so no desktop's bus and no other test is involved.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -172,7 +173,59 @@ TEST_F(CaptureCommandE2E, BesideARunningInstanceThatInstanceCaptures) {
     EXPECT_EQ(program.files(),
               (Names{fixedStem(1) + ".bmp", fixedStem(2) + ".bmp", fixedStem(3) + ".bmp"}));
     EXPECT_EQ(program.storedCounter(), 3u);
+
+    // A capture the instance could not save: the command says so in one line and nothing else
+    // (no Qt warning from a message read while the command ends), again and again.
+    TempDir elsewhere;
+    fs::rename(program.folder(), elsewhere.path() / "moved");
+    for (int i = 0; i < 6; ++i) {
+        const Finished notSaved = run(elsewhere.path() / "moved" / program.executable().filename(),
+                                      {"--capture", "screen"});
+        EXPECT_EQ(notSaved.code, 1);
+        EXPECT_EQ(notSaved.err, "lumora: the capture was not saved: the folder does not exist\n");
+    }
+    fs::rename(elsewhere.path() / "moved", program.folder());
     EXPECT_TRUE(program.running());
+}
+
+// A sound device that never takes the samples (PipeWire without an output does this; here ALSA
+// writes into a pipe nobody reads) holds the command no longer than its cap, and a program
+// started while the command holds the instance lock waits for it instead of giving way.
+TEST_F(CaptureCommandE2E, AStuckSoundDeviceNeitherHoldsTheCommandNorTurnsAStartAway) {
+    Program program;
+    program.store(Option::Engine, 0);
+    program.store(Option::Sound, 1);
+    TempDir alsa;
+    const fs::path pipe = alsa.path() / "nobody-reads.fifo";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    writeTextFile(alsa.path() / "asound.conf",
+                  "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \"" +
+                      pipe.string() + "\"\n  format \"raw\"\n}\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ALSA_CONFIG_PATH", QString::fromStdString((alsa.path() / "asound.conf").string()));
+    QProcess command;
+    command.setProcessEnvironment(env);
+    const auto started = std::chrono::steady_clock::now();
+    command.start(QString::fromStdString(program.executable().string()), {"--capture", "screen"});
+    // The file comes before the shutter sound, which holds the command (and its lock) a while.
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(program.file(fixedStem(1) + ".bmp")); }, 20s));
+    ASSERT_TRUE(program.start());
+    std::string box;
+    runCommand("xdotool search --onlyvisible --name '您好' 2>/dev/null", &box);
+    EXPECT_EQ(trim(box), "") << "the already-running box appeared";
+
+    ASSERT_TRUE(command.waitForFinished(20000)) << "the command hangs on the sound device";
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+    EXPECT_EQ(command.exitCode(), 0) << command.readAllStandardError().toStdString();
+    EXPECT_EQ(command.readAllStandardOutput().toStdString(),
+              program.file(fixedStem(1) + ".bmp").string() + "\n");
+    // The program that waited runs on with the next number, once it has started (it went on
+    // with its start-up when the command ended).
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(program.running());
+    ASSERT_EQ(runCommand("xdotool key Print"), 0);
+    ASSERT_TRUE(program.waitForFiles(2));
+    EXPECT_EQ(program.files(), (Names{fixedStem(1) + ".bmp", fixedStem(2) + ".bmp"}));
 }
 
 TEST_F(CaptureCommandE2E, MisuseIsRefusedWithTheUsage) {

@@ -270,6 +270,30 @@ TEST_F(CaptureE2E, KilledWhileCapturingLeavesOnlyCompleteFiles) {
     EXPECT_FALSE(fs::exists(program.storeFile().string() + ".corrupt"));
 }
 
+// Log-out ends the program with SIGTERM in the middle of a burst of presses: it ends as 退出
+// does, with every capture pressed before complete under its name and N the last number.
+TEST_F(CaptureE2E, TerminationSignalFinishesTheCapturesInFlight) {
+    Program program;
+    program.store(Option::Engine, 1);  // JPG: each file takes a while to encode
+    ASSERT_TRUE(program.start());
+    QProcess presses;
+    presses.start("xdotool", {"key", "--delay", "50", "Print", "Print", "Print", "Print", "Print",
+                              "Print", "Print", "Print", "Print", "Print"});
+    ASSERT_TRUE(waitUntil([&] { return program.storedCounter().value_or(0) >= 3; }, 10s));
+    EXPECT_EQ(program.endWithSignal(SIGTERM), 0);
+    presses.waitForFinished(5000);
+    const auto stored = program.storedCounter();
+    ASSERT_TRUE(stored);
+    Names expected;
+    for (std::uint32_t n = 1; n <= *stored; ++n)
+        expected.push_back(fixedStem(static_cast<int>(n)) + ".jpg");
+    ASSERT_EQ(program.files(), expected) << "a capture was lost, or its file left unfinished";
+    for (const auto& name : expected) {
+        const auto info = readJpegInfo(readFile(program.file(name)));
+        EXPECT_TRUE(info && info->endsWithEoi) << name;
+    }
+}
+
 // Captures into a folder removed while the program runs are lost: the numbers are used up, and
 // standard error says so once for the run of losses; the next saved capture ends the run.
 TEST_F(CaptureE2E, RemovedCaptureFolderUsesUpTheNumberAndSaysSoOnce) {

@@ -427,6 +427,31 @@ TEST_F(WaylandCapture, WithoutActiveWindowCapturesTheScreenAndSaysSoOnce) {
     expectNothingLeftBehind();
 }
 
+// A second output left of and above the primary one: the compositor's picture then starts at
+// that output's corner, and the screen capture is still the primary output, as grim reads it.
+TEST_F(WaylandCapture, AnOutputLeftOfThePrimaryLeavesTheScreenCaptureTheSame) {
+    ASSERT_TRUE(sway("create_output"));
+    std::string outputs;
+    ASSERT_EQ(runCommand("swaymsg -t get_outputs", &outputs), 0);
+    ASSERT_NE(outputs.find("HEADLESS-2"), std::string::npos) << outputs;
+    ASSERT_TRUE(sway("output HEADLESS-2 resolution 1280x720 position -1280 -200"));
+    std::this_thread::sleep_for(1s);  // XWayland learns the new layout
+    Program program;
+    program.store(Option::Engine, 0);
+    const int status = runCommand(program.path() + " --capture screen");
+    const bool shown = sway("output HEADLESS-2 disable");  // the layout back as it was
+    ASSERT_EQ(status, 0);
+    EXPECT_TRUE(shown);
+    ASSERT_EQ(program.files().size(), 1u);
+    const QImage screen = grim("-o HEADLESS-1", scratch_.path() / "screen.png");
+    ASSERT_FALSE(screen.isNull());
+    QRect where;
+    EXPECT_EQ(differingPixels(program.picture(0), screen, barAreas(), &where), 0)
+        << "within x " << where.x() << " y " << where.y() << " w " << where.width() << " h "
+        << where.height();
+    expectNothingLeftBehind();
+}
+
 class WaylandNoPortal : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -496,6 +521,7 @@ TEST_F(WaylandNoPortal, GlobalShortcutsCaptureAndThePortalsFilesGo) {
     Program program;
     program.withoutScreencopy();
     program.store(Option::Engine, 1);
+    program.setVariable("LUMORA_PORTAL_TIMEOUT_MS", "2000");
     ASSERT_TRUE(program.start());
     ASSERT_TRUE(portal.waitFor("bound screen=Print window=Insert")) << portal.output();
 
@@ -524,6 +550,17 @@ TEST_F(WaylandNoPortal, GlobalShortcutsCaptureAndThePortalsFilesGo) {
         [&] { return program.errors().find("the screenshot was refused") != std::string::npos; },
         10s))
         << program.errors();
+    EXPECT_EQ(program.files().size(), 2u);
+
+    // An answer after the program gave up on the request: the capture is lost, and the picture
+    // the portal wrote for it goes when it comes, as one in time would.
+    portal.send("late 5");
+    portal.send("activate screen");
+    ASSERT_TRUE(portal.waitFor("-3.png")) << portal.output();
+    const auto lateAt = portal.output().find("-3.png");
+    const auto lateStart = portal.output().rfind("shot ", lateAt) + 5;
+    const std::string lateFile = portal.output().substr(lateStart, lateAt + 6 - lateStart);
+    EXPECT_TRUE(waitUntil([&] { return !fs::exists(lateFile); }, 10s)) << lateFile;
     EXPECT_EQ(program.files().size(), 2u);
     // Each picture the portal wrote for a request went once read.
     for (const std::string& line : {std::string("-1.png"), std::string("-2.png")}) {

@@ -47,6 +47,10 @@ TEST(SingleInstance, CountsExactNamesAndStopsAtTheSecond) {
     EXPECT_FALSE(anotherInstanceRunning(processes({"Lumora", "lumora", "lumora2"}), "lumora", kMe));
     EXPECT_FALSE(anotherInstanceRunning(processes({"lumora ", "lumora"}), "lumora", kMe));
     EXPECT_TRUE(anotherInstanceRunning(processes({"截图", "截图"}), "截图", kMe));
+    // A one-off command of the same name captures once and ends: it is no running program.
+    const auto secondIsCommand = [](std::uint32_t pid) { return pid == 3; };
+    EXPECT_FALSE(anotherInstanceRunning(processes({"lumora", "bash", "lumora"}), "lumora", kMe,
+                                        secondIsCommand));
     // No snapshot: nothing counted, the program runs.
     EXPECT_FALSE(anotherInstanceRunning({}, "lumora", kMe));
     // Without a name of its own the guard cannot tell; unnamed processes must not stop it.

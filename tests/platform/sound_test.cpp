@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -213,6 +214,15 @@ private:
     std::size_t count_ = 0;
     Bytes kept_;
 };
+
+std::size_t threadsOfThisProcess() {
+    std::size_t n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        (void)entry;
+        ++n;
+    }
+    return n;
+}
 
 bool waitForSilence() {
     return test::waitUntil([] { return activeSoundCount() == 0; });
@@ -477,6 +487,39 @@ TEST_F(Playback, StopAllSoundsJoinsEveryPlayer) {
     for (int i = 0; i < 20; ++i)
         ASSERT_TRUE(playWavData(clipBytes("shutter2.wav")));
     EXPECT_TRUE(waitForSilence());
+}
+
+// A device that never takes the samples (here a pipe nobody opens; PipeWire without an output
+// behaves alike) holds up neither the caller nor stopAllSounds, and threads never pile up.
+TEST_F(Playback, AStuckDeviceIsGivenUpAndNeverPilesUpPlayers) {
+    signal(SIGPIPE, SIG_IGN);  // the pipe is read at the end, and may close under a writer
+    TempDir dir;
+    const auto fifo = dir.path() / "nobody.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    AlsaConfig config(AlsaConfig::recordingTo(fifo));
+    const std::size_t threadsBefore = threadsOfThisProcess();
+    const Bytes image = clipBytes("shutter1.wav");  // 0.92 s
+    ASSERT_TRUE(playWavData(image));
+    EXPECT_EQ(activeSoundCount(), 1u);
+    // Given up once the clip's length and the margin have passed without progress.
+    EXPECT_TRUE(test::waitUntil([] { return activeSoundCount() == 0; }, std::chrono::seconds(5)));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(playWavData(image));
+    EXPECT_LE(threadsOfThisProcess(), threadsBefore + 4);
+    const auto stopping = std::chrono::steady_clock::now();
+    stopAllSounds();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(2));
+
+    // Let the stuck players go: they end once the pipe is read.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(test::waitUntil([&] {
+        std::uint8_t buf[4096];
+        while (read(reader, buf, sizeof buf) > 0) {
+        }
+        return threadsOfThisProcess() <= threadsBefore;
+    }));
+    close(reader);
 }
 
 TEST_F(Playback, WithoutOutputDeviceReportsTrueAndEndsAtOnce) {

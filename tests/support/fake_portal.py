@@ -8,6 +8,7 @@ colour #c04020 through the caller's pipe.
 Reads commands on stdin, one a line:
   activate ID    emit Activated for the shortcut ID of the bound session
   refuse         answer the next Screenshot with response 1 (the user said no)
+  late SECONDS   write the next Screenshot's picture and answer only SECONDS later
 Writes what happened on stdout: "ready", "bound ID=TRIGGER ...", "shot PATH", "refused",
 "kwin OPTION=VALUE ...".
 Every Screenshot picture is the colour #3080c0 all over, of the size given as argv[1] (WxH).
@@ -43,7 +44,7 @@ KWIN_XML = """<node><interface name="org.kde.KWin.ScreenShot2">
 </interface></node>"""
 
 width, height = (int(v) for v in sys.argv[1].split("x"))
-state = {"refuse": False, "session": None, "owner": None, "shots": 0}
+state = {"refuse": False, "late": 0, "session": None, "owner": None, "shots": 0}
 
 
 def say(text):
@@ -106,9 +107,17 @@ def on_call(bus, sender, _path, interface, method, params, invocation):
             return
         state["shots"] += 1
         file = "/tmp/lumora-fake-portal-%d-%d.png" % (os.getpid(), state["shots"])
-        png(file)
-        say("shot " + file)
-        respond(bus, sender, path, 0, {"uri": GLib.Variant("s", "file://" + file)})
+
+        def shoot():
+            png(file)
+            say("shot " + file)
+            respond(bus, sender, path, 0, {"uri": GLib.Variant("s", "file://" + file)})
+            return False
+        late, state["late"] = state["late"], 0
+        if late:
+            GLib.timeout_add(int(late * 1000), shoot)
+        else:
+            shoot()
     elif method == "CreateSession":
         session = "/org/freedesktop/portal/desktop/session/%s/%s" % (
             sender[1:].replace(".", "_"), options["session_handle_token"])
@@ -135,6 +144,8 @@ def on_command(channel, _condition, bus):
     words = line.split()
     if words[:1] == ["refuse"]:
         state["refuse"] = True
+    elif words[:1] == ["late"]:
+        state["late"] = float(words[1])
     elif words[:1] == ["activate"] and state["session"]:
         bus.emit_signal(state["owner"], "/org/freedesktop/portal/desktop",
                         "org.freedesktop.portal.GlobalShortcuts", "Activated",

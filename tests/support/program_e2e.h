@@ -202,6 +202,17 @@ public:
         }
     }
 
+    // As a desktop ends it at log-out (SIGTERM), or Ctrl+C in a terminal (SIGINT): the exit
+    // code, or -1 when the signal ended it where it stood or it did not end within `timeout`.
+    int endWithSignal(int signal, std::chrono::milliseconds timeout = 20s) {
+        if (process_.state() == QProcess::NotRunning)
+            return -1;
+        ::kill(static_cast<pid_t>(process_.processId()), signal);
+        if (!process_.waitForFinished(static_cast<int>(timeout.count())))
+            return -1;
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
     // As a crash or an out-of-memory kill would end it: no chance to finish anything.
     void killHard() {
         if (process_.state() == QProcess::NotRunning)

@@ -1,0 +1,13 @@
+#pragma once
+// Requests to end the program from outside it: log-out, shut-down, Ctrl+C in a terminal.
+#include <functional>
+
+namespace lumora::platform {
+
+// From now on, such a request calls `requested` (with the signal's number where there is one)
+// on the GUI thread, from the event loop (nested loops included), once; a second request ends
+// the process at once. Needs the application object. False when the requests cannot be caught:
+// they then end the process as before.
+bool onTerminationRequest(std::function<void(int signal)> requested);
+
+}  // namespace lumora::platform
