@@ -13,7 +13,8 @@ shift 3
 user=${GNS_USER:-nobody}
 stage=$(mktemp -d /tmp/lumora-gnome-test.XXXXXX) || exit 1
 trap 'rm -rf "$stage"' EXIT
-cp "$test" "$program" "$sources/lsan.supp" "$stage/" || exit 1
+cp "$test" "$program" "$(dirname "$program")/lumora-program.so" "$sources/lsan.supp" \
+  "$stage/" || exit 1
 chown -R "$user" "$stage" && chmod 755 "$stage" || exit 1
 export LUMORA_EXECUTABLE="$stage/$(basename "$program")"
 export LSAN_OPTIONS="suppressions=$stage/lsan.supp:print_suppressions=0"

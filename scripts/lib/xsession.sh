@@ -26,8 +26,25 @@ xsession_start() {
     # A desktop session has a session bus: the program offers its capture requests there.
     if command -v dbus-daemon >/dev/null 2>&1; then
         local bus
-        bus="$(dbus-daemon --session --fork --print-address=1 --print-pid=4 \
-            4>"$XSESSION_DIR/bus.pid")" && export DBUS_SESSION_BUS_ADDRESS="$bus"
+        # No service is started on demand: with KDE's and GNOME's packages installed for their
+        # rigs, a call could start one of their daemons here (kded5 brings a StatusNotifier
+        # watcher without a host, and Qt then sees no tray beside trayer).
+        cat >"$XSESSION_DIR/bus.conf" <<'BUS'
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+BUS
+        bus="$(dbus-daemon --config-file="$XSESSION_DIR/bus.conf" --fork --print-address=1 \
+            --print-pid=4 4>"$XSESSION_DIR/bus.pid")" && export DBUS_SESSION_BUS_ADDRESS="$bus"
     fi
     openbox --config-file "$here/openbox-rc.xml" >"$XSESSION_DIR/openbox.log" 2>&1 &
     XSESSION_PIDS+=($!)
