@@ -175,8 +175,9 @@ std::string configHome() {
 }
 
 // A named mutex in the session's own namespace ("Local\"): one instance per person signed in,
-// whichever folder it was started from. Kept until the process ends.
-InstanceLock takeInstanceLock() {
+// whichever folder it was started from. Kept until the process ends. A one-off command takes
+// the same mutex for its capture; the kind of holder is not told apart here.
+InstanceLock takeInstanceLock(LockHolder) {
     static HANDLE mutex = nullptr;
     if (mutex != nullptr)
         return InstanceLock::Held;
@@ -190,6 +191,12 @@ InstanceLock takeInstanceLock() {
     }
     mutex = handle;
     return InstanceLock::Held;
+}
+
+// Another process's command line is not readable without rights over it; callers treat an
+// empty answer as unknown.
+std::vector<std::string> processArguments(std::uint32_t) {
+    return {};
 }
 
 }  // namespace lumora::platform

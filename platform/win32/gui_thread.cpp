@@ -149,4 +149,22 @@ bool RepeatingTimer::active() const {
     return impl_->id != 0;
 }
 
+void processEventsFor(int milliseconds) {
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(milliseconds, 0));
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            // The quit is the main loop's to see: put it back and stop waiting.
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(message.wParam));
+                return;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
 }  // namespace lumora::platform

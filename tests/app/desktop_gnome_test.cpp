@@ -113,6 +113,9 @@ public:
         dir_ = home_.path() / "app";
         fs::create_directory(dir_);
         fs::copy_file(env("LUMORA_EXECUTABLE"), dir_ / "lumora");
+        // The front end loads the program proper from beside itself.
+        fs::copy_file(fs::path(env("LUMORA_EXECUTABLE")).parent_path() / "lumora-program.so",
+                      dir_ / "lumora-program.so");
         for (auto [option, value] : {std::pair{Option::Logo, 0},
                                      {Option::Sound, 0},
                                      {Option::Naming, 0},
@@ -153,7 +156,7 @@ public:
     std::vector<std::string> files() const {
         std::vector<std::string> names;
         for (const auto& name : listFolder(dir_))
-            if (name != "lumora" && name[0] != '.')
+            if (name != "lumora" && name != "lumora-program.so" && name[0] != '.')
                 names.push_back(name);
         return names;
     }
