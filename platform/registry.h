@@ -1,7 +1,9 @@
 #pragma once
 // The registry store: values under a root code and a path "key\path\valueName", kept in one
 // .reg text file per root key under $XDG_CONFIG_HOME/lumora/registry/.
+#include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +25,21 @@ bool writeNumber(int root, std::string_view path, std::int32_t value);
 bool writeNumber(int root, std::string_view path, std::int64_t value);
 bool writeNumber(int root, std::string_view path, double value);
 bool writeNumber(int root, std::string_view path, bool value) = delete;
+
+namespace detail {
+// The DWORD a double is stored as, for every store: not-a-number and infinities have no
+// integer to truncate to (nothing is stored, the old value stays); finite values beyond 64
+// bits still keep the low 32 bits of their integer part.
+inline std::optional<std::uint32_t> dwordOfNumber(double value) {
+    if (!std::isfinite(value))
+        return std::nullopt;
+    constexpr double kTwo32 = 4294967296.0;
+    double low = std::fmod(std::trunc(value), kTwo32);
+    if (low < 0)
+        low += kTwo32;
+    return static_cast<std::uint32_t>(low);
+}
+}  // namespace detail
 // Stores REG_SZ.
 bool writeText(int root, std::string_view path, std::string_view text);
 

@@ -78,26 +78,6 @@ bool processRuns(DWORD pid) {
 
 }  // namespace
 
-std::string fileErrorText(int errnoValue) {
-    switch (errnoValue) {
-        case ENOSPC:
-            return "the disk is full";
-        case ENOENT:
-        case ENOTDIR:
-            return "the folder does not exist";
-        case EROFS:
-            return "the folder is read-only";
-        case EACCES:
-        case EPERM:
-            return "no permission to write in the folder";
-        case ENAMETOOLONG:
-            return "the file name is too long";
-        case EIO:
-            return "the disk reported an error";
-        default:
-            return std::strerror(errnoValue);
-    }
-}
 
 PartFile::~PartFile() {
     if (fd_ >= 0 && !published_) {

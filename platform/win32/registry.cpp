@@ -159,16 +159,9 @@ bool writeNumber(int root, std::string_view path, std::int64_t value) {
     return storeDword(root, path, static_cast<std::uint32_t>(value));
 }
 
-// As in the .reg store: not-a-number and infinities leave the old value; other values keep
-// the low 32 bits of their integer part.
 bool writeNumber(int root, std::string_view path, double value) {
-    if (!std::isfinite(value))
-        return false;
-    constexpr double kTwo32 = 4294967296.0;
-    double low = std::fmod(std::trunc(value), kTwo32);
-    if (low < 0)
-        low += kTwo32;
-    return storeDword(root, path, static_cast<std::uint32_t>(low));
+    const auto dword = detail::dwordOfNumber(value);
+    return dword && storeDword(root, path, *dword);
 }
 
 bool writeText(int root, std::string_view path, std::string_view text) {

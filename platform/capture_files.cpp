@@ -1,0 +1,33 @@
+#include "platform/capture_files.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace lumora::platform {
+
+// One table for every system: the loss report turns these texts into the person's language.
+std::string fileErrorText(int errnoValue) {
+    switch (errnoValue) {
+        case ENOSPC:
+#ifdef EDQUOT
+        case EDQUOT:
+#endif
+            return "the disk is full";
+        case ENOENT:
+        case ENOTDIR:
+            return "the folder does not exist";
+        case EROFS:
+            return "the folder is read-only";
+        case EACCES:
+        case EPERM:
+            return "no permission to write in the folder";
+        case ENAMETOOLONG:
+            return "the file name is too long";
+        case EIO:
+            return "the disk reported an error";
+        default:
+            return std::strerror(errnoValue);
+    }
+}
+
+}  // namespace lumora::platform
