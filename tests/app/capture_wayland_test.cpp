@@ -279,6 +279,9 @@ void expectWindow(const QImage& captured, const ForeignWindow& foreign, const Te
 void placeWindows(const Program& program, ForeignWindow& foreign) {
     ASSERT_TRUE(sway("[pid=" + std::to_string(program.pid()) + "] move position 1300 650"));
     ASSERT_TRUE(foreign.place());
+    // The compositor draws the moved and refocused windows over its next frames; a picture
+    // asked for before then still shows part of the old state, which grim, later, does not.
+    std::this_thread::sleep_for(500ms);
 }
 
 // Screenshot requests sent to the portal, whose backend writes a file for each.
