@@ -46,6 +46,11 @@ void readScheduleOptions(CaptureSettings& s) {
     s.timedCaptureTimes = settings::readText(Option::TimedTimes);
     s.intervalCaptureMode = settings::decodeSchedule(settings::readNumber(Option::IntervalMode));
     s.intervalSeconds = settings::readNumber(Option::IntervalSeconds);
+    s.skipUnchanged = settings::readNumber(Option::SkipUnchanged) == 1;
+    s.keepDays = std::max(0, settings::readNumber(Option::KeepDays));
+    s.keepMegabytes = std::max(0, settings::readNumber(Option::KeepMegabytes));
+    s.dayFolders = settings::readNumber(Option::DayFolders) == 1;
+    s.pauseWhenLocked = settings::readNumber(Option::PauseWhenLocked) != 0;
 }
 
 }  // namespace

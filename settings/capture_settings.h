@@ -5,7 +5,7 @@
 
 namespace lumora {
 
-enum class ImageEngine { Bmp = 0, Jpg = 1 };
+enum class ImageEngine { Bmp = 0, Jpg = 1, Png = 2 };
 enum class NamingRule { FixedPrefix = 0, CurrentTime = 1, CustomPrefix = 2 };
 enum class ScheduleMode { Off = 0, WholeScreen = 1, ActiveWindow = 2 };
 // Where a capture came from; it selects the tag in the file name.
@@ -25,6 +25,12 @@ struct CaptureSettings {
     std::string timedCaptureTimes;
     ScheduleMode intervalCaptureMode = ScheduleMode::Off;
     int intervalSeconds = 0;
+    // Unattended use: what scheduled captures keep and when they pause.
+    bool skipUnchanged = false;  // a scheduled frame equal to its schedule's last one is not saved
+    int keepDays = 0;            // scheduled captures older than this are removed; 0 for ever
+    int keepMegabytes = 0;       // scheduled captures beyond this size in all are removed; 0 no cap
+    bool dayFolders = false;     // captures go into a sub-folder per day, 2026-12-08
+    bool pauseWhenLocked = true;  // no scheduled captures while the screen is locked
 };
 
 // The process-wide record, zeroed until loading fills it.

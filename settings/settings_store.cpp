@@ -33,6 +33,11 @@ constexpr std::array kTable{
     text(Option::TimedTimes, "定时时间", ""),
     number(Option::IntervalMode, "jianduanjietu", 0),
     number(Option::IntervalSeconds, "间断时间", 0),
+    number(Option::SkipUnchanged, "tiaoguoxiangtong", 0),
+    number(Option::KeepDays, "baoliutianshu", 0),
+    number(Option::KeepMegabytes, "baoliurongliang", 0),
+    number(Option::DayFolders, "anrifenwenjianjia", 0),
+    number(Option::PauseWhenLocked, "suopingzanting", 1),
 };
 
 constexpr bool rowsMatchTheirIndex() {
@@ -43,7 +48,7 @@ constexpr bool rowsMatchTheirIndex() {
     return true;
 }
 static_assert(rowsMatchTheirIndex(), "option rows must be in the order of Option");
-static_assert(kTable.size() == static_cast<std::size_t>(Option::IntervalSeconds) + 1);
+static_assert(kTable.size() == static_cast<std::size_t>(Option::PauseWhenLocked) + 1);
 
 std::string joinPath(std::string_view key, std::string_view valueName) {
     std::string path;
@@ -104,7 +109,14 @@ bool decodeLogo(std::int32_t stored) {
 }
 
 ImageEngine decodeEngine(std::int32_t stored) {
-    return stored == 1 ? ImageEngine::Jpg : ImageEngine::Bmp;
+    switch (stored) {
+        case 1:
+            return ImageEngine::Jpg;
+        case 2:
+            return ImageEngine::Png;
+        default:
+            return ImageEngine::Bmp;
+    }
 }
 
 NamingRule decodeNaming(std::int32_t stored) {

@@ -30,6 +30,12 @@ enum class Option {
     TimedTimes,       // 定时时间
     IntervalMode,     // jianduanjietu
     IntervalSeconds,  // 间断时间
+    // Unattended use: kept beside the original values, read after them.
+    SkipUnchanged,    // tiaoguoxiangtong
+    KeepDays,         // baoliutianshu
+    KeepMegabytes,    // baoliurongliang
+    DayFolders,       // anrifenwenjianjia
+    PauseWhenLocked,  // suopingzanting
 };
 
 enum class ValueType { Number, Text };
@@ -67,7 +73,7 @@ bool writeShutdownCounter(std::int64_t counter);
 // Decoding of stored numbers into fields.
 int decodeSound(std::int32_t stored);  // 1..3 as is, anything else 0
 bool decodeLogo(std::int32_t stored);  // exactly 1
-ImageEngine decodeEngine(std::int32_t stored);
+ImageEngine decodeEngine(std::int32_t stored);  // 1 Jpg, 2 Png, anything else Bmp
 NamingRule decodeNaming(std::int32_t stored);
 ScheduleMode decodeSchedule(std::int32_t stored);
 

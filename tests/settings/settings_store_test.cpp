@@ -71,7 +71,8 @@ TEST(DecodeTest, MapsStoredNumbersAndSendsEverythingElseToTheSafeChoice) {
 
     EXPECT_EQ(decodeEngine(1), ImageEngine::Jpg);
     EXPECT_EQ(decodeEngine(0), ImageEngine::Bmp);
-    EXPECT_EQ(decodeEngine(2), ImageEngine::Bmp);
+    EXPECT_EQ(decodeEngine(2), ImageEngine::Png);
+    EXPECT_EQ(decodeEngine(3), ImageEngine::Bmp);
 
     EXPECT_EQ(decodeNaming(0), NamingRule::FixedPrefix);
     EXPECT_EQ(decodeNaming(1), NamingRule::CurrentTime);
