@@ -79,10 +79,12 @@ CaptureOutcome writeCapture(const Capture& capture, const platform::Bytes& image
     if (!file.create(capture.folder, static_cast<unsigned long>(capture.sequence)))
         return lost(file.error());
     std::string extension = ".bmp";
-    if (capture.engine == ImageEngine::Jpg) {
-        extension = ".jpg";
+    if (capture.engine == ImageEngine::Jpg || capture.engine == ImageEngine::Png) {
+        const bool jpg = capture.engine == ImageEngine::Jpg;
+        extension = jpg ? ".jpg" : ".png";
         const int result =
-            platform::writeJpegFromBmpImage(image, file.descriptor(), kJpegQuality, true);
+            jpg ? platform::writeJpegFromBmpImage(image, file.descriptor(), kJpegQuality, true)
+                : platform::writePngFromBmpImage(image, file.descriptor());
         if (result == platform::kConvertWriteFailed) {
             file.noteFailure(errno);
             return lost(file.error());

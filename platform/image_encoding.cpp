@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/file_io.h"
@@ -334,27 +335,14 @@ namespace {
 
 // The rows of a BMP file image in memory, as takeSnapshot makes it; false for anything else.
 bool viewBmpImage(std::span<const std::uint8_t> bmp, BgrRows& picture) {
-    if (bmp.size() < 54 || bmp[0] != 'B' || bmp[1] != 'M')
+    const std::optional<snapshot::BmpRows> view = snapshot::viewBmp(bmp);
+    if (!view || view->width > kJpegMaxSide || view->height > kJpegMaxSide)
         return false;
-    const std::uint64_t offBits = get32(bmp.data() + 10);
-    const std::uint32_t infoSize = get32(bmp.data() + 14);
-    const std::int64_t width = static_cast<std::int32_t>(get32(bmp.data() + 18));
-    std::int64_t height = static_cast<std::int32_t>(get32(bmp.data() + 22));
-    if (infoSize < 40 || get16(bmp.data() + 28) != 24 || get32(bmp.data() + 30) != 0)
-        return false;
-    if (width < 1 || height == 0 || width > kJpegMaxSide || height > kJpegMaxSide ||
-        offBits < 14 + infoSize)
-        return false;
-    picture.bottomUp = height > 0;
-    if (height < 0)
-        height = -height;
-    const std::uint64_t stride = ((24 * static_cast<std::uint64_t>(width) + 31) & ~31ull) / 8;
-    if (offBits > bmp.size() || stride * static_cast<std::uint64_t>(height) > bmp.size() - offBits)
-        return false;
-    picture.borrowed = bmp.data() + offBits;
-    picture.stride = stride;
-    picture.width = static_cast<int>(width);
-    picture.height = static_cast<int>(height);
+    picture.bottomUp = view->bottomUp;
+    picture.borrowed = view->rows;
+    picture.stride = view->stride;
+    picture.width = view->width;
+    picture.height = view->height;
     return true;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// Writing capture files: raw bytes, and BMP to JPEG through libjpeg.
+// Writing capture files: raw bytes, BMP to JPEG through libjpeg, and BMP to PNG through libpng.
 #include <cstdint>
 #include <initializer_list>
 #include <span>
@@ -33,5 +33,10 @@ int convertBmpToJpg(const std::string& bmpPath, const std::string& jpgPath, bool
 // A ConvertResult; after kConvertWriteFailed, errno tells why the write failed.
 int writeJpegFromBmpImage(std::span<const std::uint8_t> bmp, int fd, int quality,
                           bool optimise = false);
+
+// Encodes the same BMP file image as a PNG (8-bit RGB, no alpha, no colour or gamma chunks)
+// that decodes to exactly its pixels, and writes it through `fd` as writeJpegFromBmpImage
+// does. A ConvertResult; after kConvertWriteFailed, errno tells why the write failed.
+int writePngFromBmpImage(std::span<const std::uint8_t> bmp, int fd);
 
 }  // namespace lumora::platform

@@ -87,6 +87,39 @@ PackRow choosePackRow() {
 
 }  // namespace
 
+std::optional<BmpRows> viewBmp(std::span<const std::uint8_t> image) {
+    const auto get = [&](std::size_t at, int bytes) {
+        std::uint32_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = (v << 8) | image[at + static_cast<std::size_t>(i)];
+        return v;
+    };
+    if (image.size() < kBmpHeaderSize || image[0] != 'B' || image[1] != 'M')
+        return std::nullopt;
+    const std::uint64_t offBits = get(10, 4);
+    const std::uint32_t infoSize = get(14, 4);
+    const std::int64_t width = static_cast<std::int32_t>(get(18, 4));
+    std::int64_t height = static_cast<std::int32_t>(get(22, 4));
+    if (infoSize < 40 || get(28, 2) != 24 || get(30, 4) != 0)
+        return std::nullopt;
+    if (width < 1 || height == 0 || width > std::numeric_limits<int>::max() ||
+        height < -std::numeric_limits<int>::max() || height > std::numeric_limits<int>::max() ||
+        offBits < 14 + std::uint64_t{infoSize})
+        return std::nullopt;
+    BmpRows view;
+    view.bottomUp = height > 0;
+    if (height < 0)
+        height = -height;
+    view.stride = bmpStride(static_cast<std::uint64_t>(width));
+    if (offBits > image.size() ||
+        view.stride * static_cast<std::uint64_t>(height) > image.size() - offBits)
+        return std::nullopt;
+    view.rows = image.data() + offBits;
+    view.width = static_cast<int>(width);
+    view.height = static_cast<int>(height);
+    return view;
+}
+
 std::optional<int> outputDimension(int requested, int grabbed) {
     std::int64_t result = requested;
     if (requested == 0) {

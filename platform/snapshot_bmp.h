@@ -3,6 +3,7 @@
 // 24-bit bottom-up rows. Kept apart from the X11 grab so both can be measured and tested alone.
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "platform/types.h"
 
@@ -24,6 +25,23 @@ std::optional<int> outputDimension(int requested, int grabbed);
 // `rowPitch` bytes apart). Empty when the image would not fit the format's 32-bit sizes or
 // memory runs out.
 Bytes packBmp(const std::uint8_t* pixels, std::size_t rowPitch, int width, int height);
+
+// The rows of a 24-bit BMP file image in memory (the 40-byte header or a longer one, no
+// compression), as packBmp makes it. `rows` points at the first stored row; `bottomUp` says
+// whether that is the picture's bottom row.
+struct BmpRows {
+    const std::uint8_t* rows = nullptr;
+    std::size_t stride = 0;
+    int width = 0;
+    int height = 0;
+    bool bottomUp = true;
+    // Picture row y (0 at the top).
+    const std::uint8_t* row(int y) const {
+        return rows + static_cast<std::size_t>(bottomUp ? height - 1 - y : y) * stride;
+    }
+};
+// nullopt for anything else, and for an image shorter than its header says.
+std::optional<BmpRows> viewBmp(std::span<const std::uint8_t> image);
 
 // Every capture allocates and frees a few screen-sized buffers (the image, libjpeg's
 // coefficient store). By default glibc hands such blocks back to the kernel on free, so the
