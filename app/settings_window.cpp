@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "app/settings_unattended.h"
 #include "app/settings_visibility.h"
 #include "assets/assets.h"
 #include "platform/clock.h"
@@ -31,6 +32,7 @@ constexpr std::string_view M = ui::kMainWindow;
 // Controls, by page.
 constexpr std::string_view kBmp = "bmp模式";
 constexpr std::string_view kJpg = "jpg模式";
+constexpr std::string_view kPng = "png模式";
 constexpr std::string_view kSoundOn = "选择框_开启音效";
 constexpr std::array<std::string_view, 3> kSoundRadios = {"音效1", "音效2", "音效3"};
 constexpr std::array<std::string_view, 3> kShutterClips = {"shutter1.wav", "shutter2.wav",
@@ -146,9 +148,9 @@ void onCreated(const ui::EventArgs&) {
     platform::applyControlScheme(kSilverScheme);
     const CaptureSettings& s = captureSettings();
 
-    const bool jpg = s.imageEngine == ImageEngine::Jpg;
-    select(kJpg, jpg);
-    select(kBmp, !jpg);
+    select(kJpg, s.imageEngine == ImageEngine::Jpg);
+    select(kPng, s.imageEngine == ImageEngine::Png);
+    select(kBmp, s.imageEngine != ImageEngine::Jpg && s.imageEngine != ImageEngine::Png);
 
     if (s.soundChoice >= 1 && s.soundChoice <= 3) {
         select(kSoundOn, true);
@@ -190,6 +192,8 @@ void onCreated(const ui::EventArgs&) {
     if (s.intervalSeconds != 0) {
         ui::setControlText(S, kSecondsBox, platform::numberToText(s.intervalSeconds));
     }
+
+    fillUnattendedPage();
 }
 
 void onApply(const ui::EventArgs&) {
@@ -209,6 +213,10 @@ void onApply(const ui::EventArgs&) {
     if (selected(kJpg)) {
         settings::writeNumber(Option::Engine, 1);
         s.imageEngine = ImageEngine::Jpg;
+    }
+    if (selected(kPng)) {
+        settings::writeNumber(Option::Engine, 2);
+        s.imageEngine = ImageEngine::Png;
     }
 
     if (selected(kSoundOn)) {
@@ -293,6 +301,9 @@ void onApply(const ui::EventArgs&) {
         settings::writeNumber(Option::IntervalMode, 0);
         s.intervalCaptureMode = ScheduleMode::Off;
     }
+
+    if (!applyUnattendedPage())
+        return;
 
     ui::closeWindow(S);
 }

@@ -12,8 +12,9 @@ namespace lumora::settingswin {
 void onCreated(const ui::EventArgs& args);
 
 // 立即生效 clicked. Stops with a message (window left open) when the custom name, the time
-// list of a ticked timed capture or the seconds of a ticked interval capture are empty; what
-// came before the failed check stays stored. On success the window closes.
+// list of a ticked timed capture or the seconds of a ticked interval capture are empty, or a
+// number of the unattended page is out of its range; what came before the failed check stays
+// stored. On success the window closes.
 void onApply(const ui::EventArgs& args);
 
 // 按钮_音效试听 clicked: plays the clip of the selected sound radio, none when none is.

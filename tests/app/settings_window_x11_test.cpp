@@ -20,6 +20,7 @@
 
 #include "app/bindings.h"
 #include "app/load_settings.h"
+#include "app/settings_unattended.h"
 #include "app/settings_window.h"
 #include "assets/assets.h"
 #include "platform/registry.h"
@@ -30,8 +31,8 @@
 #include "settings/settings_store.h"
 #include "tests/support/program_bindings.h"
 #include "tests/support/test_support.h"
-#include "ui/qt/balloon_widget.h"
 #include "ui/events.h"
+#include "ui/qt/balloon_widget.h"
 #include "ui/runtime.h"
 #include "ui/windows.h"
 
@@ -470,6 +471,73 @@ TEST_F(SettingsWindowTest, HintOfTheIntervalBoxPointsAtItsOffsetAndGoesAtTheNext
     shoot("settings_balloon");
     QTest::mouseClick(control("标签_广告"), Qt::LeftButton);
     EXPECT_TRUE(waitUntil([] { return !ui::balloonShown(); }, std::chrono::seconds(3)));
+}
+
+TEST_F(SettingsWindowTest, PngAndTheUnattendedPageAreCheckedStoredAndShownAgain) {
+    openSettings();
+    EXPECT_TRUE(selected("选择框_锁屏暂停"));  // the default: no captures of a locked screen
+    EXPECT_FALSE(selected("选择框_跳过相同"));
+    EXPECT_EQ(ui::controlText(S, "编辑框_保留天数"), "0");
+    EXPECT_EQ(ui::controlText(S, "编辑框_保留容量"), "0");
+    click("png模式");
+    EXPECT_FALSE(selected("bmp模式"));
+    EXPECT_FALSE(selected("jpg模式"));
+    ui::setCurrentPage(S, "选择夹1", 6);
+    click("选择框_跳过相同");
+    click("选择框_按日分文件夹");
+    click("选择框_锁屏暂停");
+    shoot("settings_page6");
+
+    // Out of range: refused with a message, the earlier pages stored, nothing of this one.
+    type("编辑框_保留天数", "3651");
+    type("编辑框_保留容量", "2048");
+    apply();
+    ASSERT_TRUE(waitUntil([this] { return boxes_.size() == 1; }));
+    EXPECT_EQ(boxes_[0].text, kKeepDaysMessage);
+    type("编辑框_保留天数", "-1");
+    apply();
+    ASSERT_TRUE(waitUntil([this] { return boxes_.size() == 2; }));
+    EXPECT_EQ(boxes_[1].text, kKeepDaysMessage);
+    type("编辑框_保留天数", "30");
+    type("编辑框_保留容量", "1048577");
+    apply();
+    ASSERT_TRUE(waitUntil([this] { return boxes_.size() == 3; }));
+    EXPECT_EQ(boxes_[2].text, kKeepMegabytesMessage);
+    QTest::qWait(100);
+    EXPECT_TRUE(ui::isWindowOpen(S));
+    EXPECT_EQ(stored(Option::Engine), 2);
+    EXPECT_EQ(captureSettings().imageEngine, ImageEngine::Png);
+    for (Option option : {Option::SkipUnchanged, Option::KeepDays, Option::KeepMegabytes,
+                          Option::DayFolders, Option::PauseWhenLocked}) {
+        EXPECT_EQ(stored(option), kAbsent) << settings::row(option).valueName;
+    }
+
+    type("编辑框_保留容量", "1048576");
+    ASSERT_TRUE(closesAfterApply());
+    EXPECT_EQ(stored(Option::SkipUnchanged), 1);
+    EXPECT_EQ(stored(Option::KeepDays), 30);
+    EXPECT_EQ(stored(Option::KeepMegabytes), 1048576);
+    EXPECT_EQ(stored(Option::DayFolders), 1);
+    EXPECT_EQ(stored(Option::PauseWhenLocked), 0);
+    const CaptureSettings& s = captureSettings();
+    EXPECT_TRUE(s.skipUnchanged);
+    EXPECT_EQ(s.keepDays, 30);
+    EXPECT_EQ(s.keepMegabytes, 1048576);
+    EXPECT_TRUE(s.dayFolders);
+    EXPECT_FALSE(s.pauseWhenLocked);
+
+    // Read back as the next start reads the store, and shown so.
+    captureSettings() = CaptureSettings{};
+    app::loadSettingsQuietly();
+    openSettings();
+    EXPECT_EQ(ui::currentPage(S, "选择夹1"), 6);
+    EXPECT_TRUE(selected("png模式"));
+    EXPECT_FALSE(selected("bmp模式"));
+    EXPECT_TRUE(selected("选择框_跳过相同"));
+    EXPECT_TRUE(selected("选择框_按日分文件夹"));
+    EXPECT_FALSE(selected("选择框_锁屏暂停"));
+    EXPECT_EQ(ui::controlText(S, "编辑框_保留天数"), "30");
+    EXPECT_EQ(ui::controlText(S, "编辑框_保留容量"), "1048576");
 }
 
 // ---- sound preview ----------------------------------------------------------------------------

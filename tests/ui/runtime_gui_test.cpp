@@ -68,7 +68,7 @@ TEST_F(RuntimeTest, UnknownWindowsAndControlsReadAsZeroAndIgnoreWrites) {
     setControlText(S, "nothing", "x");
     setControlVisible(S, "nothing", true);
     setTimerInterval(S, "nothing", 5);
-    setCurrentPage(S, kTabs, 6);  // past the last page
+    setCurrentPage(S, kTabs, 7);  // past the last page
     setCurrentPage(S, kTabs, -1);
     EXPECT_EQ(currentPage(S, kTabs), 0);
     EXPECT_EQ(controlText(S, "nothing"), "");

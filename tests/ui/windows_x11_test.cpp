@@ -166,7 +166,7 @@ TEST_F(WindowsX11Test, MainWindowHasItsOuterSizeAndControlsSitInTheClientArea) {
 
 TEST_F(WindowsX11Test, SettingsWindowPagesShowTheirGroups) {
     openWindow(kSettingsWindow);
-    ASSERT_TRUE(waitUntil([] { return hasOuterSize(kSettingsWindow, 380, 288); }));
+    ASSERT_TRUE(waitUntil([] { return hasOuterSize(kSettingsWindow, 444, 288); }));
     // Every group shown, so a person can check that nothing overlaps or is cut.
     for (std::string_view name :
          {"音效1", "音效2", "音效3", "按钮_音效试听", "透明标签1", "透明标签2", "透明标签3",
@@ -177,7 +177,7 @@ TEST_F(WindowsX11Test, SettingsWindowPagesShowTheirGroups) {
     }
     setControlText(kSettingsWindow, "编辑框_定时", "12：00：00；18：30：00");
     setControlText(kSettingsWindow, "编辑框_间时", "30");
-    for (int page = 0; page < 6; ++page) {
+    for (int page = 0; page < 7; ++page) {
         setCurrentPage(kSettingsWindow, "选择夹1", page);
         EXPECT_EQ(currentPage(kSettingsWindow, "选择夹1"), page);
         shoot("settings_page" + std::to_string(page));
