@@ -31,7 +31,7 @@ if [ ! -w "$folder" ]; then
 fi
 
 newest() {
-    find "$folder" -maxdepth 1 -type f \( -name '*.bmp' -o -name '*.jpg' \) ! -name '.*' \
+    find "$folder" -maxdepth 1 -type f \( -name '*.bmp' -o -name '*.jpg' -o -name '*.png' \) ! -name '.*' \
         -newer "$marker" -printf '%T@ %p\n' 2>/dev/null | sort -n | tail -n 1 | cut -d' ' -f2-
 }
 

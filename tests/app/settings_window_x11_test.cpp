@@ -485,12 +485,13 @@ TEST_F(SettingsWindowTest, PngAndTheUnattendedPageAreCheckedStoredAndShownAgain)
     ui::setCurrentPage(S, "选择夹1", 6);
     click("选择框_跳过相同");
     click("选择框_按日分文件夹");
-    click("选择框_锁屏暂停");
+    type("编辑框_保留天数", "30");
+    type("编辑框_保留容量", "10240");
     shoot("settings_page6");
+    click("选择框_锁屏暂停");
 
     // Out of range: refused with a message, the earlier pages stored, nothing of this one.
     type("编辑框_保留天数", "3651");
-    type("编辑框_保留容量", "2048");
     apply();
     ASSERT_TRUE(waitUntil([this] { return boxes_.size() == 1; }));
     EXPECT_EQ(boxes_[0].text, kKeepDaysMessage);
