@@ -151,6 +151,15 @@ TEST_F(CaptureTest, JpgIsQuality75With420SamplingAndNoTemporaryFileRemains) {
     EXPECT_EQ(captureSettings().captureCounter, 8);
 }
 
+TEST_F(CaptureTest, PngIsWrittenThroughThePartFileAtTheScreensSize) {
+    captureSettings().imageEngine = ImageEngine::Png;
+    captureAndSave(0, CaptureKind::Manual);
+    ASSERT_EQ(listFolder(dir_.path()), Names{stem(7) + ".png"});  // no hidden file left
+    QImage decoded(QString::fromStdString(file(stem(7) + ".png").string()), "PNG");
+    EXPECT_EQ(decoded.size(), screenSize());
+    EXPECT_FALSE(decoded.hasAlphaChannel());
+}
+
 TEST_F(CaptureTest, ConsecutiveCapturesOfAnyKindShareTheRunningNumber) {
     captureAndSave(0, CaptureKind::Manual);
     captureSettings().imageEngine = ImageEngine::Jpg;
