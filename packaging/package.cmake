@@ -37,7 +37,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "screenshot utility driven by PrintScreen 
 set(CPACK_PACKAGE_DESCRIPTION
     "Lumora captures the whole primary screen when PrintScreen is pressed and the
 window that has the focus when Insert is pressed, whichever program that is.
-Each capture is written at once, as a numbered or time-stamped BMP or JPG
+Each capture is written at once, as a numbered or time-stamped BMP, JPG or PNG
 file, into the chosen folder. It can also capture at listed times of day and
 every N seconds, play a shutter sound and scale captures to a fixed size.
 It lives in the tray while its window is hidden; its windows are in Chinese.")
