@@ -1,0 +1,167 @@
+// The running program left alone for long: old scheduled captures trimmed by age and by size
+// while everything else in the capture folder stays, and no scheduled capture of a locked
+// screen, as the desktop's screen saver on the session bus tells it.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "settings/settings_store.h"
+#include "tests/support/program_e2e.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace lumora::test;
+using namespace std::chrono_literals;
+using lumora::settings::Option;
+
+namespace {
+
+class RetentionLockE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        LUMORA_REQUIRE_X();
+        if (!fs::exists(LUMORA_EXECUTABLE))
+            GTEST_SKIP() << "the program is not built";
+    }
+};
+
+// A file of `kib` KiB, written `hoursAgo` hours ago.
+void makeFile(const fs::path& path, int hoursAgo, int kib = 10) {
+    fs::create_directories(path.parent_path());
+    writeTextFile(path, std::string(static_cast<std::size_t>(kib) * 1024, 'x'));
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(hoursAgo));
+}
+
+bool present(const fs::path& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found;
+}
+
+TEST_F(RetentionLockE2E, OldScheduledCapturesGoOldestFirstAndNothingElseDoes) {
+    Program program;
+    TempDir outside;
+    const fs::path folder = program.folder();
+    const std::string timed = "_【定时截图】", interval = "_【间断截图】";
+    const fs::path oldTimed = folder / fixedStem(9001, timed).append(".jpg");
+    const fs::path oldInDayFolder =
+        folder / "2026-11-20" / fixedStem(9002, interval).append(".bmp");
+    const fs::path big1 = folder / fixedStem(9003, interval).append(".jpg");
+    const fs::path big2 = folder / "2026-12-01" / fixedStem(9004, interval).append(".jpg");
+    const fs::path big3 = folder / fixedStem(9005, timed).append(" (2).jpg");
+    makeFile(oldTimed, 24 * 10);
+    makeFile(oldInDayFolder, 24 * 9);
+    makeFile(big1, 3, 500);
+    makeFile(big2, 2, 500);
+    makeFile(big3, 1, 500);
+    const fs::path manual = folder / fixedStem(9006).append(".jpg");
+    const fs::path notes = folder / "notes.txt";
+    const fs::path otherFolder = folder / "old" / fixedStem(9007, timed).append(".jpg");
+    const fs::path link = folder / fixedStem(9008, timed).append(".jpg");
+    const fs::path linkTarget = outside.path() / "kept.jpg";
+    for (const fs::path& kept : {manual, notes, otherFolder, linkTarget})
+        makeFile(kept, 24 * 30);
+    fs::create_symlink(linkTarget, link);
+    program.store(Option::KeepDays, 5);
+    program.store(Option::KeepMegabytes, 1);
+
+    // At start: two too old, and of three half-megabyte captures the oldest.
+    ASSERT_TRUE(program.start());
+    EXPECT_TRUE(waitUntil([&] { return !present(big1); }, 10s));
+    EXPECT_FALSE(present(oldTimed));
+    EXPECT_FALSE(present(oldInDayFolder));
+    EXPECT_TRUE(present(big2));
+    EXPECT_TRUE(present(big3));
+    program.stop();
+
+    // Interval captures as BMP, each beyond the megabyte by itself: the newest alone stays.
+    program.store(Option::IntervalMode, 1);
+    program.store(Option::IntervalSeconds, 1);
+    program.store(Option::Engine, 0);
+    ASSERT_TRUE(program.start());
+    auto scheduled = [&] {
+        Names names;
+        for (const std::string& name : program.files())
+            if (name != link.filename() &&
+                (name.find(interval) != std::string::npos || name.find(timed) != std::string::npos))
+                names.push_back(name);
+        return names;
+    };
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const Names names = scheduled();
+            return !present(big2) && !present(big3) && names.size() == 1 &&
+                   names[0] >= fixedStem(2, interval);
+        },
+        15s))
+        << ::testing::PrintToString(program.files());
+    program.stop();
+    for (const fs::path& kept : {manual, notes, otherFolder, linkTarget, folder / "2026-11-20"})
+        EXPECT_TRUE(present(kept)) << kept;
+    EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// The desktop's screen saver, standing in on the test's session bus.
+class FakeScreenSaver {
+public:
+    explicit FakeScreenSaver(bool locked) {
+        // By its own first line: the system's Python, which has the GLib bindings.
+        process_.start(QStringLiteral(LUMORA_SOURCE_DIR "/tests/support/fake_screensaver.py"),
+                       {locked ? QStringLiteral("locked") : QStringLiteral("unlocked")});
+        process_.waitForStarted(5000);
+    }
+    ~FakeScreenSaver() {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(3000))
+            process_.kill();
+        process_.waitForFinished(3000);
+    }
+    bool waitFor(const std::string& text) {
+        return waitUntil(
+            [&] {
+                output_ += process_.readAllStandardOutput().toStdString();
+                return output_.find(text) != std::string::npos;
+            },
+            10s);
+    }
+    bool say(const std::string& command, const std::string& answer) {
+        process_.write((command + "\n").c_str());
+        process_.waitForBytesWritten(1000);
+        return waitFor(answer);
+    }
+
+private:
+    QProcess process_;
+    std::string output_;
+};
+
+TEST_F(RetentionLockE2E, NoIntervalCapturesWhileTheScreenSaverSaysLocked) {
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        GTEST_SKIP() << "no session bus";
+    // Locked before the program starts: it asks, and captures nothing.
+    FakeScreenSaver saver(true);
+    ASSERT_TRUE(saver.waitFor("ready"));
+    Program program;
+    program.store(Option::IntervalMode, 1);
+    program.store(Option::IntervalSeconds, 1);
+    program.store(Option::Engine, 1);
+    ASSERT_TRUE(program.start());
+    std::this_thread::sleep_for(3s);
+    EXPECT_TRUE(program.files().empty()) << ::testing::PrintToString(program.files());
+
+    // Unlocked: captures come again; locked by the signal: they stop.
+    ASSERT_TRUE(saver.say("unlock", "active false"));
+    ASSERT_TRUE(program.waitForFiles(2));
+    ASSERT_TRUE(saver.say("lock", "active true"));
+    std::this_thread::sleep_for(1500ms);  // a capture already asked for may still land
+    const std::size_t whileLocked = program.files().size();
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(program.files().size(), whileLocked);
+    ASSERT_TRUE(saver.say("unlock", "active false"));
+    EXPECT_TRUE(program.waitForFiles(whileLocked + 2));
+}
+
+}  // namespace
