@@ -132,16 +132,16 @@ void RetentionIndex::scan() {
 }
 
 void RetentionIndex::insert(Entry entry) {
-    auto before = [](const Entry& a, const Entry& b) {
-        return std::tie(a.modified, a.subfolder, a.name) <
-               std::tie(b.modified, b.subfolder, b.name);
-    };
-    // New captures are the newest nearly always: they go to the end.
+    // By time, and among files of one time (a coarse clock, a fast schedule) by arrival, so the
+    // capture told last counts as the newest. New captures nearly always go to the end.
     auto at = entries_.end();
-    if (!entries_.empty() && !before(entries_.back(), entry)) {
-        at = std::lower_bound(entries_.begin(), entries_.end(), entry, before);
-        if (at != entries_.end() && !before(entry, *at))
-            return;  // listed already
+    if (!entries_.empty() && entries_.back().modified >= entry.modified) {
+        auto earlier = [](const Entry& a, std::int64_t t) { return a.modified < t; };
+        auto from = std::lower_bound(entries_.begin(), entries_.end(), entry.modified, earlier);
+        for (at = from; at != entries_.end() && at->modified == entry.modified; ++at) {
+            if (at->name == entry.name && at->subfolder == entry.subfolder)
+                return;  // listed already
+        }
     }
     bytes_ += entry.bytes;
     entries_.insert(at, std::move(entry));

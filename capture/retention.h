@@ -57,7 +57,7 @@ private:
     void scanPlace(const std::string& subfolder);
 
     std::string folder_;
-    std::deque<Entry> entries_;  // by modification time, then place
+    std::deque<Entry> entries_;  // by modification time, then arrival
     std::uint64_t bytes_ = 0;
 };
 
