@@ -104,13 +104,47 @@ TEST_F(RetentionLockE2E, OldScheduledCapturesGoOldestFirstAndNothingElseDoes) {
     EXPECT_TRUE(fs::is_symlink(link));
 }
 
-// The desktop's screen saver, standing in on the test's session bus.
+// A bus of the test's own standing in for the system bus, where logind lives.
+class PrivateBus {
+public:
+    PrivateBus() {
+        writeTextFile(dir_.path() / "bus.conf",
+                      "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                      "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
+                      "<busconfig><type>system</type><listen>unix:dir=" +
+                          dir_.path().string() +
+                          "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                          "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                          "<allow own=\"*\"/></policy>"
+                          "</busconfig>");
+        process_.start(
+            "dbus-daemon",
+            {"--nofork", "--print-address=1",
+             QString::fromStdString("--config-file=" + (dir_.path() / "bus.conf").string())});
+        process_.waitForStarted(5000);
+        waitUntil([&] { return process_.canReadLine(); }, 10s);
+        address_ = trim(process_.readLine().toStdString());
+    }
+    ~PrivateBus() {
+        process_.terminate();
+        process_.waitForFinished(3000);
+    }
+    const std::string& address() const { return address_; }
+
+private:
+    TempDir dir_;
+    QProcess process_;
+    std::string address_;
+};
+
+// The desktop's screen saver, standing in on the test's session bus, and logind on `loginBus`.
 class FakeScreenSaver {
 public:
-    explicit FakeScreenSaver(bool locked) {
+    FakeScreenSaver(bool locked, const std::string& loginBus) {
         // By its own first line: the system's Python, which has the GLib bindings.
         process_.start(QStringLiteral(LUMORA_SOURCE_DIR "/tests/support/fake_screensaver.py"),
-                       {locked ? QStringLiteral("locked") : QStringLiteral("unlocked")});
+                       {locked ? QStringLiteral("locked") : QStringLiteral("unlocked"),
+                        QString::fromStdString(loginBus)});
         process_.waitForStarted(5000);
     }
     ~FakeScreenSaver() {
@@ -138,11 +172,14 @@ private:
     std::string output_;
 };
 
-TEST_F(RetentionLockE2E, NoIntervalCapturesWhileTheScreenSaverSaysLocked) {
+TEST_F(RetentionLockE2E, NoIntervalCapturesWhileTheScreenSaverOrLogindSaysLocked) {
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         GTEST_SKIP() << "no session bus";
+    PrivateBus systemBus;
+    ASSERT_FALSE(systemBus.address().empty());
+    ScopedEnv systemBusAddress("DBUS_SYSTEM_BUS_ADDRESS", systemBus.address());
     // Locked before the program starts: it asks, and captures nothing.
-    FakeScreenSaver saver(true);
+    FakeScreenSaver saver(true, systemBus.address());
     ASSERT_TRUE(saver.waitFor("ready"));
     Program program;
     program.store(Option::IntervalMode, 1);
@@ -161,7 +198,16 @@ TEST_F(RetentionLockE2E, NoIntervalCapturesWhileTheScreenSaverSaysLocked) {
     std::this_thread::sleep_for(3s);
     EXPECT_EQ(program.files().size(), whileLocked);
     ASSERT_TRUE(saver.say("unlock", "active false"));
-    EXPECT_TRUE(program.waitForFiles(whileLocked + 2));
+    ASSERT_TRUE(program.waitForFiles(whileLocked + 2));
+
+    // logind's LockedHint of the session pauses them as well.
+    ASSERT_TRUE(saver.say("hint on", "hint true"));
+    std::this_thread::sleep_for(1500ms);
+    const std::size_t whileHinted = program.files().size();
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(program.files().size(), whileHinted);
+    ASSERT_TRUE(saver.say("hint off", "hint false"));
+    EXPECT_TRUE(program.waitForFiles(whileHinted + 2));
 }
 
 }  // namespace
