@@ -284,6 +284,13 @@ private:
     std::unique_ptr<RetentionIndex> index_;  // worker thread only
 };
 
+// GUI thread: whether the worker may hold an index, so that a program that keeps everything
+// never starts the thread at all.
+bool& indexHeld() {
+    static bool held = false;
+    return held;
+}
+
 RetentionLimits currentLimits() {
     const CaptureSettings& settings = captureSettings();
     return {settings.keepDays, settings.keepMegabytes};
@@ -307,6 +314,7 @@ void checkRetention(const std::string& folder) {
     const RetentionLimits limits = currentLimits();
     if (!limits.any() || folder.empty())
         return;
+    indexHeld() = true;
     RetentionWorker::instance().post(
         [limits, folder = platform::withTrailingSeparator(folder)](auto& index) {
             bool listed = false;
@@ -324,9 +332,12 @@ void noteSavedCapture(const std::string& folder, const std::string& path) {
         return;
     if (!limits.any()) {
         // Nothing to keep track of: the index goes, and is listed again when a limit is set.
-        RetentionWorker::instance().post([](auto& index) { index.reset(); });
+        if (indexHeld())
+            RetentionWorker::instance().post([](auto& index) { index.reset(); });
+        indexHeld() = false;
         return;
     }
+    indexHeld() = true;
     RetentionWorker::instance().post(
         [limits, folder = platform::withTrailingSeparator(folder), path](auto& index) {
             bool listed = false;
