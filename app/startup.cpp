@@ -18,8 +18,10 @@
 #include "app/load_settings.h"
 #include "assets/assets.h"
 #include "capture/capture_and_save.h"
+#include "capture/retention.h"
 #include "capture/trigger.h"
 #include "platform/instance_lock.h"
+#include "platform/screen_lock.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
 #include "platform/termination.h"
@@ -132,6 +134,8 @@ void onMainWindowCreated(const ui::EventArgs&) {
     if (const std::string why = offerCaptureRequests(); !why.empty())
         std::fprintf(stderr, "lumora: captures cannot be requested from other programs: %s\n",
                      why.c_str());
+    // Before the schedules start, so that their first tick already knows a locked screen.
+    platform::watchScreenLock();
     // Captures may run during the splash; they read the folder from the label, which until
     // now holds its placeholder caption and would put the file under a made-up name.
     ui::setControlText(ui::kMainWindow, "透明标签1", platform::defaultCaptureFolder());
@@ -144,6 +148,8 @@ void onMainWindowCreated(const ui::EventArgs&) {
     ui::setControlText(ui::kMainWindow, "透明标签1", platform::defaultCaptureFolder());
     // Hidden files of captures a killed earlier run was writing.
     capture::tidyCaptureFolder(platform::defaultCaptureFolder());
+    // Scheduled captures beyond the days or megabytes to keep, from earlier runs.
+    capture::checkRetention(platform::defaultCaptureFolder());
 }
 
 void onMainWindowDestroying(const ui::EventArgs&) {

@@ -18,6 +18,7 @@
 #include "assets/assets.h"
 #include "capture/file_naming.h"
 #include "capture/loss_report.h"
+#include "capture/retention.h"
 #include "platform/capture_files.h"
 #include "platform/desktop_session.h"
 #include "platform/files.h"
@@ -304,6 +305,7 @@ private:
             reportCounterNotStored(capture.number);
         if (outcome.saved) {
             reportCaptureSaved();
+            noteSavedCapture(capture.folder, outcome.path);
             playShutter(capture.soundChoice);
         } else {
             reportCaptureLost(capture.folder, capture.number, outcome.error);

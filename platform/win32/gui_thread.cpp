@@ -31,6 +31,11 @@ struct Timers {
     std::map<UINT_PTR, std::function<void()>> tasks;
 };
 
+std::function<void(WPARAM)>& sessionChangeHandler() {
+    static std::function<void(WPARAM)> handler;
+    return handler;
+}
+
 Timers& timers() {
     static Timers instance;
     return instance;
@@ -57,6 +62,10 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case kTrayMessage:
             if (trayHandler())
                 trayHandler()(wParam, lParam);
+            return 0;
+        case WM_WTSSESSION_CHANGE:
+            if (sessionChangeHandler())
+                sessionChangeHandler()(wParam);
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
@@ -85,6 +94,10 @@ HWND messageWindow() {
 
 void setTrayMessageHandler(std::function<void(WPARAM, LPARAM)> handler) {
     trayHandler() = std::move(handler);
+}
+
+void setSessionChangeHandler(std::function<void(WPARAM)> handler) {
+    sessionChangeHandler() = std::move(handler);
 }
 
 void dispatchMessage(MSG& message) {

@@ -15,6 +15,8 @@ HWND messageWindow();
 // Messages of the tray icon (see shell.cpp) reach this handler, on the GUI thread.
 inline constexpr UINT kTrayMessage = WM_APP + 1;
 void setTrayMessageHandler(std::function<void(WPARAM, LPARAM)> handler);
+// WM_WTSSESSION_CHANGE (see screen_lock.cpp) reaches this handler with its WTS_* code.
+void setSessionChangeHandler(std::function<void(WPARAM)> handler);
 
 // Translates and dispatches one message; what every loop of the program does.
 void dispatchMessage(MSG& message);

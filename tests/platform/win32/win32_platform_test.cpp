@@ -15,7 +15,9 @@
 #include "platform/files.h"
 #include "platform/image_encoding.h"
 #include "platform/registry.h"
+#include "platform/screen_lock.h"
 #include "platform/snapshot_bmp.h"
+#include "platform/win32/message_window.h"
 
 namespace lumora::platform {
 namespace {
@@ -158,6 +160,19 @@ TEST(Paths, WindowsPathRules) {
     EXPECT_EQ(withTrailingSeparator("C:\\a/"), "C:\\a/");
     EXPECT_EQ(programFileName(), "win32_platform_test.exe");
     EXPECT_TRUE(isAbsolutePath(defaultCaptureFolder()));
+}
+
+// The session's lock notifications, as Windows sends them to the hidden message window.
+TEST(ScreenLock, LockAndUnlockOfTheSessionAreFollowed) {
+    win32::startMessageWindow();
+    watchScreenLock();
+    EXPECT_FALSE(screenLocked());
+    SendMessageW(win32::messageWindow(), WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 1);
+    EXPECT_TRUE(screenLocked());
+    SendMessageW(win32::messageWindow(), WM_WTSSESSION_CHANGE, WTS_SESSION_REMOTE_CONTROL, 1);
+    EXPECT_TRUE(screenLocked());
+    SendMessageW(win32::messageWindow(), WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 1);
+    EXPECT_FALSE(screenLocked());
 }
 
 }  // namespace
