@@ -16,6 +16,10 @@ HWND messageWindow();
 inline constexpr UINT kTrayMessage = WM_APP + 1;
 void setTrayMessageHandler(std::function<void(WPARAM, LPARAM)> handler);
 
+// The session ends (WM_ENDSESSION after every program agreed): `handler` runs within that
+// message, once, on the GUI thread.
+void setSessionEndHandler(std::function<void()> handler);
+
 // Translates and dispatches one message; what every loop of the program does.
 void dispatchMessage(MSG& message);
 
