@@ -134,8 +134,8 @@ RequestAnswer requestCapture(CaptureTarget target) {
                            nullptr};
     DWORD_PTR accepted = 0;
     if (!SendMessageTimeoutW(instance, WM_COPYDATA, reinterpret_cast<WPARAM>(own),
-                             reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG,
-                             kTakeTimeoutMs, &accepted) ||
+                             reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG, kTakeTimeoutMs,
+                             &accepted) ||
         accepted == 0) {
         DestroyWindow(own);
         return {RequestAnswer::Gone, "the running Lumora did not take the request"};

@@ -40,13 +40,14 @@ public:
         DWORD mode = 0;
         if (fd < 0 || handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
             return;
-        console_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+        console_ =
+            CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         HANDLE read = nullptr, write = nullptr;
         if (console_ == INVALID_HANDLE_VALUE || !CreatePipe(&read, &write, nullptr, 0))
             return;
-        const int writeFd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_WRONLY | _O_BINARY);
+        const int writeFd =
+            _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_WRONLY | _O_BINARY);
         std::fflush(stream);
         if (writeFd < 0 || _dup2(writeFd, fd) != 0) {
             CloseHandle(read);

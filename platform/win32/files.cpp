@@ -97,8 +97,8 @@ bool isPathSeparator(char c) {
 }
 
 bool isForbiddenInFileName(char c) {
-    return static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) !=
-                                                        std::string_view::npos;
+    return static_cast<unsigned char>(c) < 0x20 ||
+           std::string_view("<>:\"|?*").find(c) != std::string_view::npos;
 }
 
 std::string withTrailingSeparator(std::string folder) {

@@ -9,12 +9,12 @@ namespace lumora::platform {
 // ends the program within the message, since the process may be gone once it is answered.
 bool onTerminationRequest(std::function<void(int signal)> requested,
                           std::function<void()> finishNow) {
-    win32::setSessionEndHandler([requested = std::move(requested),
-                                 finishNow = std::move(finishNow)] {
-        requested(0);
-        if (finishNow)
-            finishNow();
-    });
+    win32::setSessionEndHandler(
+        [requested = std::move(requested), finishNow = std::move(finishNow)] {
+            requested(0);
+            if (finishNow)
+                finishNow();
+        });
     return true;
 }
 

@@ -124,7 +124,8 @@ TEST(CaptureFiles, HiddenUntilPublishedNeverReplacingAndLeftoversOfEndedProcesse
 // a ':' never makes a stream of another file.
 TEST(CaptureFiles, ForbiddenNamesAreToldAsSuchAndWriteNothing) {
     TempFolder dir;
-    for (const char* base : {"a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "COM1", "nul"}) {
+    for (const char* base :
+         {"a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "COM1", "nul"}) {
         PartFile file;
         ASSERT_TRUE(file.create(dir.folder(), 1));
         ASSERT_TRUE(file.write(reinterpret_cast<const std::uint8_t*>("BM"), 2));
