@@ -16,8 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// How long an instance that is there but has no name on the bus yet (it is starting) gets.
-constexpr auto kAnswerWait = 3s;
+// How long an instance that is there but cannot be asked yet (it is starting) gets: also what
+// one that can never be asked (on another desktop) costs a script before it hears so.
+constexpr auto kAnswerWait = 1200ms;
 
 }  // namespace
 
@@ -75,22 +76,17 @@ int runCaptureCommand(const Command& command, int argc, char** argv, CaptureHere
                 return reportFailed("the capture was not saved: " + answer.text);
             case RequestAnswer::NoBus:
                 // Capturing beside the instance would race it for the running number.
-                return reportFailed(
-                    "Lumora is running, but the session bus cannot be reached to ask it"
-                    " for the capture (" +
-                    answer.text + ")");
+                return reportFailed("Lumora is running, but cannot be asked for the capture " +
+                                    whereRequestsGo() + " (" + answer.text + ")");
             case RequestAnswer::Failed:
                 return reportFailed("the running Lumora did not make the capture: " + answer.text);
             case RequestAnswer::Gone:
                 break;
         }
-        // Not on the bus yet (still starting) or just ending: ask again, or capture here once
+        // Not reachable yet (still starting) or just ending: ask again, or capture here once
         // it has gone.
         if (std::chrono::steady_clock::now() >= giveUp)
-            return reportFailed(
-                std::string("Lumora is running, but does not answer on the session bus"
-                            " under ") +
-                kBusName);
+            return reportFailed("Lumora is running, but does not answer " + whereRequestsGo());
         std::this_thread::sleep_for(50ms);
     }
 }

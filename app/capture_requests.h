@@ -27,6 +27,9 @@ struct RequestAnswer {
     std::string text;  // the path, or the cause
 };
 RequestAnswer requestCapture(CaptureTarget target);
+// Where a running instance that does not answer was asked, for the command's message in the
+// system's own words ("on the session bus under io.lumora.Lumora").
+std::string whereRequestsGo();
 // A second start's call of ShowWindow(); true when the running instance answered.
 bool askRunningInstanceToShowWindow();
 

@@ -12,6 +12,7 @@
 #include "app/settings_visibility.h"
 #include "assets/assets.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/sound.h"
 #include "platform/text.h"
@@ -201,6 +202,11 @@ void onApply(const ui::EventArgs&) {
 
     if (selected(kCustomPrefix) && ui::controlText(S, kCustomNameBox).empty()) {
         platform::showMessage(kEmptyCustomNameMessage, 0, kEmptyCustomNameCaption);
+        return;
+    }
+    if (selected(kCustomPrefix) &&
+        std::ranges::any_of(ui::controlText(S, kCustomNameBox), platform::isForbiddenInFileName)) {
+        platform::showMessage(kForbiddenCustomNameMessage, 0, kEmptyCustomNameCaption);
         return;
     }
 

@@ -29,6 +29,9 @@ void onIntervalActiveWindowHover(const ui::EventArgs& args);
 // The validation messages, shown as OK boxes.
 inline constexpr std::string_view kEmptyCustomNameMessage = "您没有在自定义名称中输入任何字符！";
 inline constexpr std::string_view kEmptyCustomNameCaption = "(*^__^*) ";
+// Where the system refuses some characters in file names (Windows).
+inline constexpr std::string_view kForbiddenCustomNameMessage =
+    "自定义名称中不能有以下字符：\n< > : \" | ? * 以及制表符等控制字符";
 inline constexpr std::string_view kEmptyTimesMessage =
     "您启动了定时截图，请在相应编辑框中输入截图时间！";
 inline constexpr std::string_view kEmptyIntervalMessage =

@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/bindings.h"
@@ -52,6 +53,23 @@ void releaseSettingsTexts() {
     s.customPrefix.shrink_to_fit();
     s.timedCaptureTimes.clear();
     s.timedCaptureTimes.shrink_to_fit();
+}
+
+// What follows the main loop: the windows still open have their destroy handlers run (the main
+// window's stores N), and the captures taken before the end are written out and told. Once,
+// whether the loop ended or the session ends around it.
+void closeProgram() {
+    static bool closed = false;
+    if (std::exchange(closed, true))
+        return;
+    for (std::string_view window : {ui::kSettingsWindow, ui::kLogoWindow, ui::kMainWindow})
+        ui::closeWindow(window);
+    flushPostedEvents();
+    capture::stopWatchingKeys();
+    // A portal's picture asked for before the end still comes, and its file still goes.
+    capture::awaitPendingPictures(5000);
+    capture::finishPendingCaptures();
+    platform::stopAllSounds();
 }
 
 void removeTrayIcon() {
@@ -187,7 +205,7 @@ int runProgram(int argc, char** argv) {
     EventLoop loop(EventLoop::Kind::Gui, argc, argv);
     // Log-out, shut-down and Ctrl+C end the program as 退出 does: the captures in flight are
     // written, N is stored and the tray icon goes; a second signal ends it at once.
-    platform::onTerminationRequest([](int) { endProgram(0); });
+    platform::onTerminationRequest([](int) { endProgram(0); }, &closeProgram);
 
     std::error_code ignored;
     std::filesystem::current_path(platform::programDirectory(), ignored);
@@ -198,12 +216,7 @@ int runProgram(int argc, char** argv) {
     ui::installBindings(ui::programBindings());
     ui::openWindow(ui::kMainWindow);
     const int code = runMainLoop();
-    // Captures taken before the end are written out, and told, before the process ends.
-    capture::stopWatchingKeys();
-    // A portal's picture asked for before the end still comes, and its file still goes.
-    capture::awaitPendingPictures(5000);
-    capture::finishPendingCaptures();
-    platform::stopAllSounds();
+    closeProgram();
     return code;
 }
 

@@ -1,7 +1,9 @@
 #include "capture/loss_report.h"
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include "platform/shell.h"
 
@@ -9,10 +11,40 @@ namespace lumora::capture {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// One kind of loss told without flooding: a new cause is told at once, the same cause again at
+// most once a minute, with how many were lost since it was last told.
+struct LossRun {
+    std::optional<std::string> cause;  // none: the last attempt succeeded
+    Clock::time_point lastTold;
+    int untold = 0;
+
+    // How many losses to tell now (this one included); 0: keep quiet.
+    int count(const std::string& newCause, Clock::time_point now) {
+        if (cause != newCause) {
+            cause = newCause;
+            lastTold = now;
+            untold = 0;
+            return 1;
+        }
+        ++untold;
+        if (now - lastTold < std::chrono::minutes(1))
+            return 0;
+        lastTold = now;
+        return std::exchange(untold, 0);
+    }
+    void end() {
+        cause.reset();
+        untold = 0;
+    }
+};
+
 struct LossState {
-    bool capturesFailing = false;
-    bool counterFailing = false;
+    LossRun captures;
+    LossRun counter;
     bool toStandardError = true;
+    std::function<Clock::time_point()> clock = [] { return Clock::now(); };
 };
 
 LossState& state() {
@@ -46,6 +78,8 @@ std::string reasonForPerson(std::string_view reason) {
         {"the folder is read-only", "保存目录是只读的"},
         {"no permission to write in the folder", "没有权限写入保存目录"},
         {"the file name is too long", "文件名太长了"},
+        {"the file name has characters the folder does not allow",
+         "文件名中有保存目录不允许的字符（如 < > : \" | ? *），请在设置里修改自定义前缀"},
         {"the disk reported an error", "磁盘读写出错了"},
         {"someone removed the file while it was written", "文件在写入时被删除了"},
         {"the picture could not be encoded", "图片无法转换成JPG格式"},
@@ -88,32 +122,46 @@ void tell(const std::string& title, const std::string& text, const std::string& 
 }  // namespace
 
 void reportCaptureLost(const std::string& folder, std::int64_t number, const std::string& reason) {
-    if (state().capturesFailing)
+    // Another folder is another cause too: the person changed something.
+    const int count = state().captures.count(folder + '\n' + reason, state().clock());
+    if (count == 0)
         return;
-    state().capturesFailing = true;
-    tell("截图没有保存",
-         "第" + std::to_string(number) + "张截图没有保存到：\n" + folder + "\n原因：" +
-             reasonForPerson(reason),
-         "capture " + std::to_string(number) + " was not saved in " + folder + ": " + reason);
+    const std::string n = std::to_string(number);
+    if (count == 1)
+        tell("截图没有保存",
+             "第" + n + "张截图没有保存到：\n" + folder + "\n原因：" + reasonForPerson(reason),
+             "capture " + n + " was not saved in " + folder + ": " + reason);
+    else
+        tell("截图没有保存",
+             "又有" + std::to_string(count) + "张截图没有保存到：\n" + folder + "\n最后一张是第" +
+                 n + "张，原因仍是：" + reasonForPerson(reason),
+             std::to_string(count) + " more captures, the last one " + n + ", were not saved in " +
+                 folder + ": " + reason);
 }
 
 void reportCaptureSaved() {
-    state().capturesFailing = false;
+    state().captures.end();
 }
 
 void reportCounterNotStored(std::int64_t number) {
-    if (state().counterFailing)
+    const int count = state().counter.count("store", state().clock());
+    if (count == 0)
         return;
-    state().counterFailing = true;
+    const std::string n = std::to_string(number);
+    const std::string times = count == 1 ? "" : "（这一分钟里第" + std::to_string(count) + "次）";
     tell("截图编号没有保存",
-         "截图编号" + std::to_string(number) +
-             "没能保存到设置中，下次启动时可能会重复使用这个编号。",
-         "the running number " + std::to_string(number) +
-             " could not be stored in the settings store; a later start may use it again");
+         "截图编号" + n + "没能保存到设置中" + times + "，下次启动时可能会重复使用这个编号。",
+         "the running number " + n + " could not be stored in the settings store" +
+             (count == 1 ? "" : " (" + std::to_string(count) + " times since last told)") +
+             "; a later start may use it again");
 }
 
 void reportCounterStored() {
-    state().counterFailing = false;
+    state().counter.end();
+}
+
+void setLossReportClock(std::function<std::chrono::steady_clock::time_point()> clock) {
+    state().clock = clock ? std::move(clock) : [] { return Clock::now(); };
 }
 
 void setLossReportOnStandardError(bool on) {

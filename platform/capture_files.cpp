@@ -23,6 +23,10 @@ std::string fileErrorText(int errnoValue) {
             return "no permission to write in the folder";
         case ENAMETOOLONG:
             return "the file name is too long";
+        // What a file system says of a name it cannot hold (FAT, NTFS and SMB refuse < > : ...).
+        case EINVAL:
+        case EILSEQ:
+            return "the file name has characters the folder does not allow";
         case EIO:
             return "the disk reported an error";
         default:

@@ -23,6 +23,10 @@ std::string programFileName();
 // ending with a separator.
 bool isAbsolutePath(std::string_view path);
 bool isPathSeparator(char c);
+// Whether the system refuses `c` in any file name, besides the separators and NUL: on Windows
+// < > : " | ? * and the control characters; nothing elsewhere (a folder of another file system,
+// a memory stick or a network share, may still refuse some: the capture then says so).
+bool isForbiddenInFileName(char c);
 std::string withTrailingSeparator(std::string folder);
 
 // The capture folder at start-up and after a cancelled folder dialog, ending with "/": the

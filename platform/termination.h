@@ -8,6 +8,10 @@ namespace lumora::platform {
 // on the GUI thread, from the event loop (nested loops included), once; a second request ends
 // the process at once. Needs the application object. False when the requests cannot be caught:
 // they then end the process as before.
-bool onTerminationRequest(std::function<void(int signal)> requested);
+// Where the system may end the process as soon as the request has been answered (Windows, at
+// the end of the session: right after WM_ENDSESSION), `finishNow` runs right after `requested`,
+// within the request, and does there what the program does once its event loop has ended.
+bool onTerminationRequest(std::function<void(int signal)> requested,
+                          std::function<void()> finishNow = {});
 
 }  // namespace lumora::platform

@@ -15,6 +15,10 @@ constexpr int kRequestTimeoutMs = 60'000;
 
 }  // namespace
 
+std::string whereRequestsGo() {
+    return std::string("on the session bus under ") + kBusName;
+}
+
 RequestAnswer requestCapture(CaptureTarget target) {
     // libdbus rather than QtDBus: the asking process needs no application object (and, with
     // the program split, no Qt at all).

@@ -27,6 +27,9 @@ constexpr ULONG_PTR kAnswerSaved = 1;
 constexpr ULONG_PTR kAnswerNotSaved = 0;
 // As on the session bus: long enough for a capture, short enough for a stuck instance.
 constexpr DWORD kRequestTimeoutMs = 60'000;
+// Taking a request is immediate for an instance that processes its messages; one that does not
+// within this time is asked again until the command gives up.
+constexpr UINT kTakeTimeoutMs = 600;
 
 void answer(HWND to, ULONG_PTR status, const std::string& text) {
     COPYDATASTRUCT data{status, static_cast<DWORD>(text.size()), const_cast<char*>(text.data())};
@@ -43,6 +46,12 @@ LRESULT CALLBACK requestProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     if (data->dwData == kShowWindow) {
         if (!programEnding())
             bringMainWindowBack();
+        // The asking process shows its box next: it may take the foreground back from us.
+        DWORD asker = 0;
+        if (data->cbData == sizeof asker) {
+            std::memcpy(&asker, data->lpData, sizeof asker);
+            AllowSetForegroundWindow(asker);
+        }
         return TRUE;
     }
     if (data->dwData != kCaptureScreen && data->dwData != kCaptureWindow)
@@ -108,6 +117,10 @@ std::string offerCaptureRequests() {
     return {};
 }
 
+std::string whereRequestsGo() {
+    return "in this desktop (it may run in another desktop or session)";
+}
+
 RequestAnswer requestCapture(CaptureTarget target) {
     const HWND instance = FindWindowExW(HWND_MESSAGE, nullptr, kRequestClass, nullptr);
     if (instance == nullptr)
@@ -121,7 +134,7 @@ RequestAnswer requestCapture(CaptureTarget target) {
                            nullptr};
     DWORD_PTR accepted = 0;
     if (!SendMessageTimeoutW(instance, WM_COPYDATA, reinterpret_cast<WPARAM>(own),
-                             reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG, 5000,
+                             reinterpret_cast<LPARAM>(&request), SMTO_ABORTIFHUNG, kTakeTimeoutMs,
                              &accepted) ||
         accepted == 0) {
         DestroyWindow(own);
@@ -152,11 +165,24 @@ bool askRunningInstanceToShowWindow() {
     DWORD process = 0;
     GetWindowThreadProcessId(instance, &process);
     AllowSetForegroundWindow(process);
-    COPYDATASTRUCT request{kShowWindow, 0, nullptr};
+    DWORD self = GetCurrentProcessId();
+    COPYDATASTRUCT request{kShowWindow, sizeof self, &self};
     DWORD_PTR accepted = 0;
-    return SendMessageTimeoutW(instance, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&request),
-                               SMTO_ABORTIFHUNG, 3000, &accepted) != 0 &&
-           accepted != 0;
+    if (SendMessageTimeoutW(instance, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&request),
+                            SMTO_ABORTIFHUNG, 3000, &accepted) == 0 ||
+        accepted == 0)
+        return false;
+    // The window comes to the front asynchronously (under a window manager, when it has
+    // handled the request): a box shown before that would end up behind it, without the focus.
+    const ULONGLONG giveUp = GetTickCount64() + 1500;
+    for (;;) {
+        DWORD front = 0;
+        GetWindowThreadProcessId(GetForegroundWindow(), &front);
+        if (front == process || GetTickCount64() >= giveUp)
+            break;
+        Sleep(20);
+    }
+    return true;
 }
 
 }  // namespace lumora::app

@@ -216,6 +216,10 @@ bool isPathSeparator(char c) {
     return c == '/';
 }
 
+bool isForbiddenInFileName(char) {
+    return false;
+}
+
 std::string withTrailingSeparator(std::string folder) {
     if (!folder.empty() && folder.back() != '/')
         folder += '/';

@@ -7,7 +7,7 @@
 
 namespace lumora::platform {
 
-bool onTerminationRequest(std::function<void(int signal)> requested) {
+bool onTerminationRequest(std::function<void(int signal)> requested, std::function<void()>) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr)
         return false;

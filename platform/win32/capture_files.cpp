@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/win32/wide.h"
 
 namespace lumora::platform {
@@ -28,9 +29,11 @@ int errnoFor(DWORD error) {
             return ENOSPC;
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
         case ERROR_BAD_NETPATH:
             return ENOENT;
+        case ERROR_INVALID_NAME:
+        case ERROR_DIRECTORY:
+            return EINVAL;
         case ERROR_WRITE_PROTECT:
             return EROFS;
         case ERROR_ACCESS_DENIED:
@@ -65,6 +68,26 @@ DWORD partOwner(const std::wstring& name) {
             return 0;
     }
     return static_cast<DWORD>(std::stoul(middle.substr(0, dash)));
+}
+
+// A name Windows takes as one plain file: none of its forbidden characters (a ':' would name an
+// alternate data stream of another file), and not a device (CON, NUL, COM1.jpg, ...), which the
+// system reserves whatever the extension.
+bool validFileName(const std::string& name) {
+    if (std::any_of(name.begin(), name.end(),
+                    [](char c) { return isForbiddenInFileName(c) || isPathSeparator(c); }))
+        return false;
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (stem == device)
+            return false;
+    }
+    return !(stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+             stem[3] >= '1' && stem[3] <= '9');
 }
 
 bool processRuns(DWORD pid) {
@@ -151,6 +174,10 @@ std::string PartFile::publish(const std::string& base, const std::string& extens
     // The stream of an encoder may have written through the C library: its bytes are in the
     // file by now (the stream was closed), but the position does not matter to a rename.
     const std::wstring folder = win32::toWide(folder_);
+    if (!validFileName(base + extension)) {
+        fail(EINVAL);
+        return {};
+    }
     for (int n = 1; n <= kMaxCandidates; ++n) {
         const std::string candidate =
             n == 1 ? base + extension : base + " (" + std::to_string(n) + ")" + extension;

@@ -96,6 +96,11 @@ bool isPathSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+bool isForbiddenInFileName(char c) {
+    return static_cast<unsigned char>(c) < 0x20 ||
+           std::string_view("<>:\"|?*").find(c) != std::string_view::npos;
+}
+
 std::string withTrailingSeparator(std::string folder) {
     if (!folder.empty() && !isPathSeparator(folder.back()))
         folder += '\\';

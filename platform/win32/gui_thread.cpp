@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "platform/win32/message_window.h"
 
@@ -36,6 +37,11 @@ std::function<void(WPARAM)>& sessionChangeHandler() {
     return handler;
 }
 
+std::function<void()>& sessionEndHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
+
 Timers& timers() {
     static Timers instance;
     return instance;
@@ -59,6 +65,15 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             }
             return 0;
         }
+        case WM_QUERYENDSESSION:
+            return TRUE;  // nothing to ask the person: captures are finished as the session ends
+        case WM_ENDSESSION:
+            if (wParam) {
+                // Once: the handler may run message loops that see a second notice.
+                if (std::function<void()> handler = std::exchange(sessionEndHandler(), {}))
+                    handler();
+            }
+            return 0;
         case kTrayMessage:
             if (trayHandler())
                 trayHandler()(wParam, lParam);
@@ -90,6 +105,10 @@ void startMessageWindow() {
 
 HWND messageWindow() {
     return windowSlot();
+}
+
+void setSessionEndHandler(std::function<void()> handler) {
+    sessionEndHandler() = std::move(handler);
 }
 
 void setTrayMessageHandler(std::function<void(WPARAM, LPARAM)> handler) {

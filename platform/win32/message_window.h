@@ -18,6 +18,10 @@ void setTrayMessageHandler(std::function<void(WPARAM, LPARAM)> handler);
 // WM_WTSSESSION_CHANGE (see screen_lock.cpp) reaches this handler with its WTS_* code.
 void setSessionChangeHandler(std::function<void(WPARAM)> handler);
 
+// The session ends (WM_ENDSESSION after every program agreed): `handler` runs within that
+// message, once, on the GUI thread.
+void setSessionEndHandler(std::function<void()> handler);
+
 // Translates and dispatches one message; what every loop of the program does.
 void dispatchMessage(MSG& message);
 

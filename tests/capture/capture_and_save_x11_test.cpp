@@ -198,9 +198,9 @@ TEST_F(CaptureTest, FixedSizeAppliesToScreenAndWindowInBothEncodings) {
 
 // Every way a capture is lost here: the folder removed while the program runs, a window that
 // vanished (no picture), a full disk, a read-only folder. None plays the shutter or leaves a
-// file, every one uses up its number, and each run of consecutive losses is told once, on the
-// tray and on standard error; a success ends the run.
-TEST_F(CaptureTest, LostCapturesAreToldOncePerRunAndLeaveNothing) {
+// file, every one uses up its number, and each cause in a run of consecutive losses is told
+// once (within a minute), on the tray and on standard error; a success ends the run.
+TEST_F(CaptureTest, LostCapturesAreToldOncePerCauseAndLeaveNothing) {
     auto& s = captureSettings();
     s.soundChoice = 2;
     lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow),
@@ -227,13 +227,16 @@ TEST_F(CaptureTest, LostCapturesAreToldOncePerRunAndLeaveNothing) {
     fs::remove(gone);
     captureInto(gone, ImageEngine::Bmp);
     captureInto(gone, ImageEngine::Jpg);
+    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 1);
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find(gone.string()), std::string::npos);
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("保存目录不存在"),
+              std::string::npos);
     captureInto(dir_.path(), ImageEngine::Bmp, 0x3fffffff);  // an id nobody was handed
     captureInto(dir_.path(), ImageEngine::Jpg, 0x3fffffff);
     EXPECT_FALSE(soundPlayed()) << "a lost capture played the shutter";
     EXPECT_TRUE(listFolder(dir_.path()).empty());
-    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 1);
-    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find(gone.string()), std::string::npos);
-    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("保存目录不存在"),
+    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("没能截取到画面"),
               std::string::npos);
 
     captureInto(dir_.path(), ImageEngine::Bmp);  // saved: the run ends
@@ -250,12 +253,14 @@ TEST_F(CaptureTest, LostCapturesAreToldOncePerRunAndLeaveNothing) {
         captureInto(small, ImageEngine::Bmp);
         captureInto(small, ImageEngine::Bmp);
         EXPECT_EQ(listFolder(small).size(), 1u) << "a partial file was left";
-        EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);
+        EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 3);
         EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("磁盘空间已满"),
                   std::string::npos);
         ASSERT_EQ(runCommand("mount -o remount,ro '" + small.string() + "'"), 0);
         captureInto(small, ImageEngine::Jpg);
-        EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);
+        captureInto(small, ImageEngine::Jpg);
+        EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 4);
+        EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("只读"), std::string::npos);
         runCommand("umount '" + small.string() + "'");
     }
     const std::string err = ::testing::internal::GetCapturedStderr();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "tests/support/test_support.h"
@@ -73,6 +74,9 @@ TEST(PublishedName, FailsWithoutLeavingAnythingWhenTheFolderIsUnusable) {
         EXPECT_EQ(publishNew(dir.folder() + "ro/", "shot", ".bmp"), "");
     }
     EXPECT_EQ(listFolder(dir.path()).size(), geteuid() != 0 ? 1u : 0u);
+    // A memory stick or a share refuses < > : ... with EINVAL: said as such, not as "missing".
+    EXPECT_EQ(lumora::platform::fileErrorText(EINVAL),
+              "the file name has characters the folder does not allow");
 }
 
 // The hidden file is written only through its descriptor: a link swapped in for the hidden

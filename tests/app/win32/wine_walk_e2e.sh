@@ -5,7 +5,11 @@
 # equal to the Wine window in front; a second start shows its box and ends; 退出 in the tray
 # menu (or, when trayer gave the icon no room, the same menu in the menu bar) ends the program
 # with 0 and leaves the running number N in the registry; with the JPG
-# engine a capture is the very file cjpeg -quality 75 -optimize makes of the X screen.
+# engine a capture is the very file cjpeg -quality 75 -optimize makes of the X screen. Then the
+# command line: `--capture` in a Chinese command prompt (code page 936) prints the Chinese path
+# readably, and to a file as UTF-8; the end of the session (wineboot --end-session) ends the
+# program as 退出 does, with the captures just taken complete and N stored; last, an instance on
+# another desktop is told as such within seconds.
 # Keys reach Wine only while a Wine window has the focus, so a Wine window of no interest
 # (winver, which has nothing that blinks) takes the focus while the main window, whose
 # advertising label blinks, is minimised.
@@ -200,7 +204,9 @@ echo "wine walk: the JPEG equals cjpeg -quality 75 -optimize of the X screen"
 # 6. A second start shows its box and ends; the one running runs on.
 start_program second
 wait_for 30 has_window '^您好！$' || fail "a second start showed no box"
-xdotool windowactivate --sync "$(window_named '^您好！$')" >/dev/null 2>&1 || true
+# In front with the focus, without help: Return reaches it.
+wait_for 5 is_active "$(window_named '^您好！$')" ||
+    fail "the second start's box is not the active window"
 xdotool key Return
 wait_for 20 test -s "$work/second.code" || fail "the second start did not end"
 [ -z "$(cat "$work/third.code" 2>/dev/null)" ] || fail "the running instance ended too"
@@ -218,4 +224,73 @@ sleep 0.5
 xdotool key Escape
 wait_for 30 test -s "$work/third.code" || fail "Esc on the main window did not end the program"
 [ "$(cat "$work/third.code")" = 0 ] || fail "Esc ended the program with $(cat "$work/third.code")"
+
+# 7. The command line, with no instance running (captures go beside the exe: a folder apart).
+mkdir "$work/cmd"
+cp "$exe" "$work/cmd/lumora.exe"
+(cd "$work/cmd" && script -qec "wine cmd /c 'chcp 936 >nul & lumora.exe --capture screen'" \
+    /dev/null >"$work/console.txt" 2>&1 </dev/null) || true
+name="$(find "$work/cmd" -name '*.[bj][mp][pg]' -printf '%f\n' | head -n 1)"
+[ -n "$name" ] || fail "--capture in a command prompt wrote no file"
+grep -qF "$name" "$work/console.txt" ||
+    fail "the console showed '$(tr -d '\033' <"$work/console.txt")', not the file $name"
+(cd "$work/cmd" && wine lumora.exe --capture screen >"$work/piped.txt" 2>&1 </dev/null)
+piped="$(tr -d '\r' <"$work/piped.txt")"
+[ "${piped##*\\}" = "$(ls -t "$work/cmd" | grep -m1 -v '\.exe$')" ] ||
+    fail "the path written to a file is '$piped'"
+echo "wine walk: --capture prints the Chinese path to a code-page-936 console and to a file"
+
+# 8. The end of the session, right after three captures: each one complete, N stored.
+stored_n() {
+    local n
+    n="$(wine reg query 'HKCU\Software\Velmora\Krel' /v N 2>/dev/null | tr -d '\r' |
+        awk '$1 == "N" && $2 == "REG_DWORD" { print $3 }')"
+    echo $((${n:-0}))
+}
+n_before=$(stored_n)
+wine reg add 'HKCU\Software\Velmora\Krel-V1.10' /v yinqing /t REG_DWORD /d 0 /f >/dev/null 2>&1
+start_program fourth
+wait_for 60 has_window '^Lumora截图精灵v1.10$' || fail "no main window at the fourth start"
+wait_for 60 started || fail "the logo did not end at the fourth start"
+xdotool windowminimize "$(window_named '^Lumora截图精灵v1.10$')"
+sleep 0.5
+focus_winver >/dev/null
+before=$(capture_count bmp)
+xdotool key Print
+sleep 0.4
+xdotool key Print
+sleep 0.4
+xdotool key Print
+wineboot --end-session >/dev/null 2>&1 </dev/null || true
+wait_for 30 test -s "$work/fourth.code" || fail "the end of the session did not end the program"
+[ "$(cat "$work/fourth.code")" = 0 ] || fail "the session's end gave $(cat "$work/fourth.code")"
+taken=$(($(capture_count bmp) - before))
+[ "$taken" -ge 1 ] || fail "no capture before the end of the session"
+for shot in $(captures bmp | tail -n "$taken"); do
+    size=$(od -An -tu4 -j2 -N4 "$shot" | tr -d ' ')
+    [ "$size" = "$(stat -c %s "$shot")" ] || fail "$shot is cut short at the end of the session"
+done
+[ -z "$(find "$work" -maxdepth 1 -name '.lumora-*')" ] || fail "a hidden part file was left"
+[ "$(stored_n)" = $((n_before + taken)) ] ||
+    fail "N is $(stored_n) after $taken captures from N = $n_before"
+echo "wine walk: the session's end kept all $taken captures and stored N = $(stored_n)"
+# 9. An instance on another desktop cannot be asked: said so within seconds, in Windows words.
+(cd "$work/cmd" && exec wine explorer /desktop=walk,640x480 lumora.exe >/dev/null 2>&1) &
+pids+=($!)
+wait_for 60 has_window '^Lumora截图精灵v1.10$' || fail "no Lumora on a second Wine desktop"
+sleep 1
+start=$(date +%s%N)
+code=0
+(cd "$work" && wine ./lumora.exe --capture screen >/dev/null 2>"$work/desktop.txt" </dev/null) ||
+    code=$?
+took=$((($(date +%s%N) - start) / 1000000))
+wine taskkill /f /im lumora.exe >/dev/null 2>&1 || true
+no_main_window() { ! has_window '^Lumora截图精灵v1.10$'; }
+wait_for 20 no_main_window || fail "the other desktop's Lumora did not end"
+[ "$code" = 1 ] || fail "a capture asked of another desktop's Lumora ended with $code"
+grep -q "another desktop" "$work/desktop.txt" && ! grep -q "session bus" "$work/desktop.txt" ||
+    fail "another desktop's Lumora was told as '$(cat "$work/desktop.txt")'"
+[ "$took" -lt 3000 ] || fail "the answer about another desktop's Lumora took $took ms"
+echo "wine walk: another desktop's instance told in $took ms"
+
 echo "wine walk: passed"

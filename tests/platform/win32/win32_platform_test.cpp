@@ -122,6 +122,24 @@ TEST(CaptureFiles, HiddenUntilPublishedNeverReplacingAndLeftoversOfEndedProcesse
     EXPECT_EQ(count, 3);
 }
 
+// Names Windows refuses fail with that cause (not a missing folder), leave nothing behind, and
+// a ':' never makes a stream of another file.
+TEST(CaptureFiles, ForbiddenNamesAreToldAsSuchAndWriteNothing) {
+    TempFolder dir;
+    for (const char* base :
+         {"a:b", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\tb", "COM1", "nul"}) {
+        PartFile file;
+        ASSERT_TRUE(file.create(dir.folder(), 1));
+        ASSERT_TRUE(file.write(reinterpret_cast<const std::uint8_t*>("BM"), 2));
+        EXPECT_EQ(file.publish(base, ".jpg"), "") << base;
+        EXPECT_EQ(file.error(), "the file name has characters the folder does not allow") << base;
+    }
+    EXPECT_TRUE(isForbiddenInFileName(':') && isForbiddenInFileName('\x1f'));
+    EXPECT_FALSE(isForbiddenInFileName('a') || isForbiddenInFileName('\xe6'));
+    EXPECT_TRUE(fs::is_empty(dir.path));
+    EXPECT_EQ(fileErrorText(EINVAL), "the file name has characters the folder does not allow");
+}
+
 TEST(CaptureFiles, JpegWrittenThroughThePartFileIsCompleteAndConvertingAgreesWithIt) {
     TempFolder dir;
     std::vector<std::uint8_t> pixels(64 * 48 * 4);
