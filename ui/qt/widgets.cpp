@@ -76,18 +76,21 @@ QString normaliseLineEnds(QString text) {
 
 // --- ScaledPicture ---
 
-ScaledPicture::ScaledPicture(std::string_view assetName) {
+ScaledPicture::ScaledPicture(std::string_view assetName) : name_(assetName) {
     copies_[0] = loadAssetPixmap(assetName);
-    if (copies_[0].isNull())
-        return;
-    for (std::size_t i = 1; i < copies_.size(); ++i) {
-        QPixmap copy = loadAssetPixmap(copyName(assetName, kCopySuffixes[i]));
-        copy.setDevicePixelRatio(kCopyRatios[i]);
-        copies_[i] = copy;
-    }
 }
 
 const QPixmap& ScaledPicture::forRatio(qreal devicePixelRatio) const {
+    if (devicePixelRatio <= 1.01 || copies_[0].isNull())
+        return copies_[0];
+    if (!copiesRead_) {
+        copiesRead_ = true;
+        for (std::size_t i = 1; i < copies_.size(); ++i) {
+            QPixmap copy = loadAssetPixmap(copyName(name_, kCopySuffixes[i]));
+            copy.setDevicePixelRatio(kCopyRatios[i]);
+            copies_[i] = copy;
+        }
+    }
     const QPixmap* densest = &copies_[0];
     for (std::size_t i = 0; i < copies_.size(); ++i) {
         if (copies_[i].isNull())

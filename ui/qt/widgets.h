@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ui/model.h"
@@ -34,7 +35,11 @@ public:
     QSize size() const { return copies_[0].size(); }
 
 private:
-    std::array<QPixmap, 3> copies_;  // 1x, 1.5x, 2x; missing copies are null
+    std::string name_;
+    // 1x, 1.5x, 2x; missing copies are null. The denser ones are read when first asked for, so
+    // a 96-dpi screen decodes only the plain pictures.
+    mutable std::array<QPixmap, 3> copies_;
+    mutable bool copiesRead_ = false;
 };
 
 // Only its text is painted; whatever lies behind it stays visible.

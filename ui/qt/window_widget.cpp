@@ -177,6 +177,22 @@ WindowWidget::WindowWidget(const WindowDef& def, bool modal)
         if (control.widget)
             control.widget->setVisible(shownNow(control));
     }
+    // A tab control comes last in the focus chain, as on Windows, where it lies behind the
+    // controls of its pages: the window still opens with the focus on its first control.
+    QWidget* last = nullptr;
+    for (ControlState& control : controls_) {
+        if (control.widget && control.def->kind != ControlKind::TabControl &&
+            (control.widget->focusPolicy() & Qt::TabFocus)) {
+            last = control.widget;
+        }
+    }
+    for (ControlState& control : controls_) {
+        if (last != nullptr && control.widget && control.def->kind == ControlKind::TabControl) {
+            QWidget* bar = static_cast<QTabWidget*>(control.widget.data())->tabBar();
+            QWidget::setTabOrder(last, bar);
+            last = bar;
+        }
+    }
 
     frameWatch_.setInterval(25);
     QObject::connect(&frameWatch_, &QTimer::timeout, this, [this] { fitFrame(); });
