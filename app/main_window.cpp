@@ -31,7 +31,8 @@ std::string captureFolderFor(std::string_view chosen) {
 void changeCaptureFolder(const ui::EventArgs&) {
     // The label changes only once the dialog has returned; captures that run meanwhile still
     // go to the folder shown before.
-    const std::string chosen = platform::browseForFolder(kFolderDialogTitle);
+    const std::string chosen =
+        platform::browseForFolder(kFolderDialogTitle, false, ui::controlText(M, kFolderLabel));
     ui::setControlText(M, kFolderLabel, captureFolderFor(chosen));
 }
 

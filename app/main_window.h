@@ -40,8 +40,10 @@ void openDownloadPage(const ui::EventArgs& args);
 inline constexpr std::string_view kFolderDialogTitle = "请选择保存文件夹";
 inline constexpr std::string_view kNoFolderMessage = "您还没有设置截图默认保存目录";
 inline constexpr std::string_view kAuthorCaption = "作者信息";
+// The program's name as the desktop shows it (the tray icon's tooltip).
+inline constexpr std::string_view kProgramName = "Lumora截图精灵";
 inline constexpr std::string_view kAuthorText =
-    "Lumora截图精灵 1.00 — Velmora 工作室出品，联系：support@velmora.example";
+    "Lumora截图精灵 " LUMORA_VERSION " — Velmora 工作室出品，联系：support@velmora.example";
 inline constexpr std::string_view kHelpCaption = "帮助";
 inline constexpr std::string_view kHelpText = "您好，有什么意见和建议请到空间中留言，谢谢";
 inline constexpr std::string_view kMakerPage = "https://velmora.example/";

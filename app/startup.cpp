@@ -17,6 +17,7 @@
 #include "app/command_line.h"
 #include "app/event_loop.h"
 #include "app/load_settings.h"
+#include "app/main_window.h"
 #include "assets/assets.h"
 #include "capture/capture_and_save.h"
 #include "capture/retention.h"
@@ -162,7 +163,7 @@ void onMainWindowCreated(const ui::EventArgs&) {
     if (state().ending || !ui::isWindowOpen(ui::kMainWindow))
         return;
     state().trayOwner = ui::windowHandle(ui::kMainWindow);
-    platform::setTrayIcon(state().trayOwner, assets::find("lumora.ico"), "Lumora技术");
+    platform::setTrayIcon(state().trayOwner, assets::find("lumora.ico"), kProgramName);
     ui::setControlText(ui::kMainWindow, "透明标签1", platform::defaultCaptureFolder());
     // Hidden files of captures a killed earlier run was writing.
     capture::tidyCaptureFolder(platform::defaultCaptureFolder());

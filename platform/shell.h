@@ -14,8 +14,10 @@
 namespace lumora::platform {
 
 // Modal; the program's other top-level windows are disabled meanwhile and restored after.
-// The chosen path without a trailing "/" (except the root "/"), or empty text on cancel.
-std::string browseForFolder(std::string_view title, bool includeFiles = false);
+// The chosen path without a trailing "/" (except the root "/"), or empty text on cancel. It
+// opens at `startFolder` (or the nearest folder above it that exists), where one is given.
+std::string browseForFolder(std::string_view title, bool includeFiles = false,
+                            std::string_view startFolder = {});
 
 // Opens a path with the desktop's default handler; returns a value above 32 on success (as the
 // callers expect of a shell call), 2 otherwise.

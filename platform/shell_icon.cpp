@@ -62,6 +62,22 @@ std::optional<IcoEntry> selectIcoEntry(std::span<const IcoEntry> entries, int wi
     return entries.back();
 }
 
+std::optional<IcoEntry> selectIcoEntryForSize(std::span<const IcoEntry> entries, int size) {
+    if (size <= 16 || entries.empty())
+        return selectIcoEntry(entries, size);
+    const IcoEntry* best = nullptr;
+    for (const IcoEntry& e : entries) {
+        if (e.width == size)
+            return e;
+        const bool wider = e.width > size;
+        if (best == nullptr || (wider && (best->width < size || e.width < best->width)) ||
+            (!wider && best->width < size && e.width > best->width)) {
+            best = &e;
+        }
+    }
+    return *best;
+}
+
 std::vector<std::uint8_t> singleEntryIco(std::span<const std::uint8_t> data,
                                          const IcoEntry& entry) {
     std::vector<std::uint8_t> out;

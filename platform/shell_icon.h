@@ -27,6 +27,11 @@ std::vector<IcoEntry> readIcoDirectory(std::span<const std::uint8_t> data);
 // The first entry `width` pixels wide that declares at least 16 colours, else the last entry.
 std::optional<IcoEntry> selectIcoEntry(std::span<const IcoEntry> entries, int width);
 
+// The tray's choice for an icon `size` pixels wide: selectIcoEntry's at 16 pixels (96 dpi);
+// on denser screens the entry of that width, else the narrowest wider one (made smaller, it stays
+// sharp where a smaller one made larger would blur), else the widest.
+std::optional<IcoEntry> selectIcoEntryForSize(std::span<const IcoEntry> entries, int size);
+
 // A complete ".ico" file image holding the one entry, for a decoder that reads icon files.
 std::vector<std::uint8_t> singleEntryIco(std::span<const std::uint8_t> data, const IcoEntry& entry);
 

@@ -19,4 +19,7 @@ std::optional<std::uint32_t> controlSchemeFrameColour();
 int trayMessagesShown();
 std::string lastTrayMessage();
 
+// The width in pixels of the tray icon made for `owner`; 0 when it has none. Windows only.
+int trayIconWidth(std::uint64_t owner);
+
 }  // namespace lumora::platform::testing

@@ -128,8 +128,13 @@ constexpr std::string_view settingsPages[] = {"截图引擎", "截图音效", "l
 constexpr std::string_view kTab = "选择夹1";
 
 constexpr ControlDef settingsControls[] = {
-    // Wide enough for the seven page captions side by side.
-    {.name = kTab, .kind = K::TabControl, .rect = {0, 0, 440, 224}, .pages = settingsPages},
+    // Wide enough for the seven page captions side by side; a tab stop, so the pages are reached
+    // from the keyboard (Ctrl+Tab goes through them).
+    {.name = kTab,
+     .kind = K::TabControl,
+     .rect = {0, 0, 440, 224},
+     .tabStop = true,
+     .pages = settingsPages},
     {.name = "立即生效",
      .kind = K::Button,
      .rect = {336, 230, 89, 28},

@@ -1,5 +1,7 @@
 // Draws the program's pictures: the icon (".ico" plus PNG copies for the desktop's icon theme),
-// the main window's background, the start-up logo and the twelve picture-button images.
+// the main window's background, the start-up logo and the twelve picture-button images. The
+// background and the buttons are drawn once more for screens at 150 % and 200 % ("name@1.5x.png",
+// "name@2x.png"), so they stay sharp there instead of being enlarged pixels.
 //
 //   QT_QPA_PLATFORM=offscreen make_artwork <assets folder>
 //
@@ -26,6 +28,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -330,23 +333,32 @@ QByteArray icoFile(const std::vector<QImage>& pictures) {
 // ---------------------------------------------------------------------------------------------
 // Main window background
 
-QImage drawBackground() {
-    QImage image(kBackgroundWidth, kBackgroundHeight, QImage::Format_RGB32);
+// A length of the 1x pictures at `scale`, rounded as Windows scales a control's rectangle
+// (MulDiv), so a picture and the control it fills have the same size.
+int scaled(int length, qreal scale) {
+    return static_cast<int>(std::floor(length * scale + 0.5));
+}
+
+QImage drawBackground(qreal scale = 1) {
+    QImage image(scaled(kBackgroundWidth, scale), scaled(kBackgroundHeight, scale),
+                 QImage::Format_RGB32);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
 
     QLinearGradient base(0, 0, kBackgroundWidth, kBackgroundHeight);
     base.setColorAt(0, QColor(0xfb, 0xfb, 0xff));
     base.setColorAt(0.55, QColor(0xf3, 0xf3, 0xfc));
     base.setColorAt(1, QColor(0xe7, 0xe9, 0xf8));
-    p.fillRect(image.rect(), base);
+    const QRectF area(0, 0, kBackgroundWidth, kBackgroundHeight);
+    p.fillRect(area, base);
 
     // The text sits on the left and in the middle; the decoration stays on the right, faint
     // enough that the picture buttons above it keep their contrast.
     QRadialGradient glow(QPointF(470, 150), 230);
     glow.setColorAt(0, QColor(0x9d, 0x7c, 0xf7, 46));
     glow.setColorAt(1, QColor(0x9d, 0x7c, 0xf7, 0));
-    p.fillRect(image.rect(), glow);
+    p.fillRect(area, glow);
 
     const QPointF lens(402, 146);
     p.setPen(QPen(QColor(0x7c, 0x4d, 0xf2, 30), 2));
@@ -471,12 +483,17 @@ constexpr int kButtonHeight = 32;
 
 // The backdrop is the part of the (decoded) background picture the button covers, so the
 // antialiased corners blend exactly with what the window shows around the button.
-QImage drawButton(const ButtonSpec& def, const ButtonStyle& style, const QImage& backdrop) {
-    QImage image = backdrop.copy(QRect(def.place, QSize(def.width, kButtonHeight)))
-                       .convertToFormat(QImage::Format_RGB32);
+// At a scale above 1 the face fills the whole (rounded) image, and the caption is set in a font
+// of the scaled size on whole device pixels.
+QImage drawButton(const ButtonSpec& def, const ButtonStyle& style, const QImage& backdrop,
+                  qreal scale = 1) {
+    const QRect place(scaled(def.place.x(), scale), scaled(def.place.y(), scale),
+                      scaled(def.width, scale), scaled(kButtonHeight, scale));
+    QImage image = backdrop.copy(place).convertToFormat(QImage::Format_RGB32);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(qreal(place.width()) / def.width, qreal(place.height()) / kButtonHeight);
 
     const QRectF face(0.5, 0.5, def.width - 1, kButtonHeight - 1);
     constexpr qreal kRadius = 5;
@@ -494,16 +511,18 @@ QImage drawButton(const ButtonSpec& def, const ButtonStyle& style, const QImage&
         p.drawLine(QPointF(kRadius, 1.5), QPointF(def.width - kRadius, 1.5));
     }
 
-    const QFont font = makeFont(kCjkFamily, 14);
+    p.resetTransform();
+    const QFont font = makeFont(kCjkFamily, scaled(14, scale));
     p.setFont(font);
     const QString caption = QString::fromUtf8(def.caption);
     const QRectF ink = QFontMetricsF(font).tightBoundingRect(caption);
     // Whole-pixel origin: the hinted glyphs stay sharp only on the pixel grid.
-    const qreal x = std::round((def.width - ink.width()) / 2 - ink.left());
-    const qreal y = std::round((kButtonHeight - ink.height()) / 2 - ink.top()) + style.textShift;
+    const qreal x = std::round((place.width() - ink.width()) / 2 - ink.left());
+    const qreal y = std::round((place.height() - ink.height()) / 2 - ink.top()) +
+                    scaled(style.textShift, scale);
     if (style.raised) {
         p.setPen(QColor(0, 0, 0, 45));
-        p.drawText(QPointF(x, y + 1), caption);
+        p.drawText(QPointF(x, y + scaled(1, scale)), caption);
     }
     p.setPen(style.text);
     p.drawText(QPointF(x, y), caption);
@@ -571,16 +590,24 @@ int main(int argc, char** argv) {
     }
     ok = writeFile(assets.filePath("lumora.ico"), icoFile(icons)) && ok;
 
-    const QByteArray background = encode(drawBackground(), "JPEG", 92);
-    ok = !background.isEmpty() && writeFile(assets.filePath("main_background.jpg"), background) &&
-         ok;
     ok = writeImage(assets.filePath("logo.jpg"), drawLogo(), "JPEG", 92) && ok;
 
-    const QImage backdrop = QImage::fromData(background, "JPEG");
-    for (const ButtonSpec& def : kButtons) {
-        for (const ButtonStyle& style : kButtonStyles) {
-            const QString name = QStringLiteral("pic_%1_%2.png").arg(def.name, style.suffix);
-            ok = writeImage(assets.filePath(name), drawButton(def, style, backdrop), "PNG") && ok;
+    for (const auto& [scale, suffix] :
+         {std::pair<qreal, const char*>{1, ""}, {1.5, "@1.5x"}, {2, "@2x"}}) {
+        const QByteArray background = encode(drawBackground(scale), "JPEG", 92);
+        ok = !background.isEmpty() &&
+             writeFile(assets.filePath(QStringLiteral("main_background%1.jpg").arg(suffix)),
+                       background) &&
+             ok;
+        const QImage backdrop = QImage::fromData(background, "JPEG");
+        for (const ButtonSpec& def : kButtons) {
+            for (const ButtonStyle& style : kButtonStyles) {
+                const QString name =
+                    QStringLiteral("pic_%1_%2%3.png").arg(def.name, style.suffix, suffix);
+                ok = writeImage(assets.filePath(name), drawButton(def, style, backdrop, scale),
+                                "PNG") &&
+                     ok;
+            }
         }
     }
     return ok ? 0 : 1;

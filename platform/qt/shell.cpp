@@ -241,7 +241,8 @@ QPointer<SchemeStyle>& schemeStyle() {
 
 // ---------------------------------------------------------------------------------------------
 
-std::string browseForFolder(std::string_view title, bool includeFiles) {
+std::string browseForFolder(std::string_view title, bool includeFiles,
+                            std::string_view startFolder) {
     if (!haveWidgets())
         return {};
     WindowsDisabled disabled;
@@ -253,6 +254,13 @@ std::string browseForFolder(std::string_view title, bool includeFiles) {
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, !includeFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (!startFolder.empty()) {
+        QDir start(toQString(startFolder));
+        while (!start.exists() && start.cdUp()) {
+        }
+        if (start.exists())
+            dialog.setDirectory(start);
+    }
     dialog.setWindowModality(Qt::ApplicationModal);
     if (QWidget* active = disabled.active()) {
         // A transient parent, not a widget parent: disabling the owner must not disable the

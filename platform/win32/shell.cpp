@@ -57,15 +57,34 @@ NOTIFYICONDATAW iconData(const Tray& tray) {
     return data;
 }
 
+// The size of a small icon in the notification area: 16 pixels at 96 dpi, 24 at 144, 32 at 192.
+// The system's DPI is the taskbar's; a process aware of each screen's DPI is otherwise given
+// the 96-dpi metrics by some systems.
+int trayIconSize() {
+    using SystemDpi = UINT(WINAPI*)();
+    using MetricsForDpi = int(WINAPI*)(int, UINT);
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    const auto systemDpi = reinterpret_cast<SystemDpi>(
+        reinterpret_cast<void*>(GetProcAddress(user, "GetDpiForSystem")));
+    const auto forDpi = reinterpret_cast<MetricsForDpi>(
+        reinterpret_cast<void*>(GetProcAddress(user, "GetSystemMetricsForDpi")));
+    const int size = systemDpi != nullptr && forDpi != nullptr ? forDpi(SM_CXSMICON, systemDpi())
+                                                               : GetSystemMetrics(SM_CXSMICON);
+    return size > 0 ? size : 16;
+}
+
 HICON makeIcon(std::span<const std::uint8_t> ico) {
     const std::vector<detail::IcoEntry> entries = detail::readIcoDirectory(ico);
-    const int size = GetSystemMetrics(SM_CXSMICON);
-    const auto entry = detail::selectIcoEntry(entries, size > 0 ? size : 16);
+    const int size = trayIconSize();
+    const auto entry = detail::selectIcoEntryForSize(entries, size);
     if (!entry)
         return nullptr;
+    // At 96 dpi the entry as it is; elsewhere made to the size the notification area shows.
+    const int width = size > 16 ? size : entry->width;
+    const int height = size > 16 ? size : entry->height;
     return CreateIconFromResourceEx(const_cast<PBYTE>(ico.data() + entry->offset),
-                                    static_cast<DWORD>(entry->size), TRUE, 0x00030000, entry->width,
-                                    entry->height, LR_DEFAULTCOLOR);
+                                    static_cast<DWORD>(entry->size), TRUE, 0x00030000, width,
+                                    height, LR_DEFAULTCOLOR);
 }
 
 // The icon's mouse messages (the version 0 callback: lParam is the mouse message) as the
@@ -106,7 +125,38 @@ std::optional<std::uint32_t>& schemeColour() {
 
 }  // namespace
 
-std::string browseForFolder(std::string_view title, bool includeFiles) {
+namespace {
+
+// The shell item of `folder`, or of the nearest folder above it that exists; null when none
+// does (the chooser then opens where Windows last left it).
+IShellItem* existingFolderItem(std::string_view folder) {
+    std::wstring path = win32::toWide(folder);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    while (!path.empty()) {
+        // "C:\" keeps its separator; any other folder loses a trailing one.
+        if (path.size() > 3 && path.back() == L'\\') {
+            path.pop_back();
+            continue;
+        }
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            IShellItem* item = nullptr;
+            if (SUCCEEDED(SHCreateItemFromParsingName(path.c_str(), nullptr, IID_PPV_ARGS(&item))))
+                return item;
+            return nullptr;
+        }
+        const auto cut = path.find_last_of(L'\\');
+        if (cut == std::wstring::npos || cut + 1 == path.size())
+            return nullptr;
+        path.resize(cut + 1);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string browseForFolder(std::string_view title, bool includeFiles,
+                            std::string_view startFolder) {
     (void)includeFiles;  // the Windows folder chooser lists the files of a folder anyway
     std::string chosen;
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -118,6 +168,12 @@ std::string browseForFolder(std::string_view title, bool includeFiles) {
         dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
         if (!title.empty())
             dialog->SetTitle(win32::toWide(title).c_str());
+        // SetFolder, not SetDefaultFolder: the folder in use now wins over the one Windows
+        // remembers from the last time the chooser was used.
+        if (IShellItem* start = existingFolderItem(startFolder)) {
+            dialog->SetFolder(start);
+            start->Release();
+        }
         if (SUCCEEDED(dialog->Show(dialogOwner()))) {
             IShellItem* item = nullptr;
             if (SUCCEEDED(dialog->GetResult(&item))) {
@@ -275,6 +331,20 @@ int trayMessagesShown() {
 
 std::string lastTrayMessage() {
     return trays().lastMessage;
+}
+
+int trayIconWidth(WindowHandle owner) {
+    const auto found = trays().icons.find(owner);
+    ICONINFO info{};
+    if (found == trays().icons.end() || !GetIconInfo(found->second.icon, &info))
+        return 0;
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor != nullptr)
+        DeleteObject(info.hbmColor);
+    if (info.hbmMask != nullptr)
+        DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
 }
 
 }  // namespace testing

@@ -6,7 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <filesystem>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "platform/shell_testing.h"
 #include "settings/capture_settings.h"
 #include "tests/support/test_support.h"
 #include "ui/events.h"
@@ -131,6 +133,9 @@ TEST(StartUp, SetsTrayIconAndFolderAfterLoadingAndKeepsTheCounterWhenTheWindowCl
     EXPECT_EQ(captureSettings().captureCounter, 11);
     EXPECT_EQ(ui::timerInterval(ui::kMainWindow, "时钟3"), 800);
     EXPECT_TRUE(platform::hasTrayIcon(handle));
+    const auto trays = qApp->findChildren<QSystemTrayIcon*>(platform::testing::kTrayIconName);
+    ASSERT_EQ(trays.size(), 1);
+    EXPECT_EQ(trays[0]->toolTip(), QStringLiteral("Lumora截图精灵"));  // the program's name
     const std::string folder = ui::controlText(ui::kMainWindow, "透明标签1");
     EXPECT_EQ(folder, platform::defaultCaptureFolder());
     EXPECT_EQ(folder.back(), '/');

@@ -60,6 +60,14 @@ TEST(IcoDirectory, ReadsEveryEntryOfTheProgramsLayout) {
     // No entry declares colours, so the last one (16 x 16) is taken for either width.
     EXPECT_EQ(selectIcoEntry(entries, 16)->offset, entries[4].offset);
     EXPECT_EQ(selectIcoEntry(entries, 32)->offset, entries[4].offset);
+    // The tray on denser screens: the entry of the size (32 at 200 %), else the narrowest wider
+    // one (32 for 24 at 150 %), else the widest; at 96 dpi the rule above.
+    EXPECT_EQ(selectIcoEntryForSize(entries, 16)->offset, entries[4].offset);
+    EXPECT_EQ(selectIcoEntryForSize(entries, 24)->width, 32);
+    EXPECT_EQ(selectIcoEntryForSize(entries, 32)->width, 32);
+    EXPECT_EQ(selectIcoEntryForSize(entries, 40)->width, 48);
+    EXPECT_EQ(selectIcoEntryForSize(entries, 256)->width, 128);
+    EXPECT_FALSE(selectIcoEntryForSize({}, 24).has_value());
 }
 
 TEST(IcoDirectory, PrefersTheFirstEntryOfTheWidthThatDeclaresSixteenColours) {

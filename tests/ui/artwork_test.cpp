@@ -14,8 +14,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <set>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "assets/assets.h"
@@ -269,6 +271,35 @@ TEST(PictureButtons, AllTwelveImagesExistWithTheirSizes) {
             EXPECT_EQ(image.size(), b.size) << file;
         }
     }
+}
+
+// The copies for 150 % and 200 % screens, of the sizes Windows gives the controls there
+// (MulDiv rounds halves up), and drawn anew rather than enlarged: the 2x button has more
+// distinct colours than its plain picture could give.
+TEST(Pictures, BackgroundAndButtonsHaveCopiesForDenserScreens) {
+    const auto scaled = [](QSize size, int percent) {
+        return QSize((size.width() * percent + 50) / 100, (size.height() * percent + 50) / 100);
+    };
+    for (const auto& [suffix, percent] : {std::pair{"@1.5x", 150}, std::pair{"@2x", 200}}) {
+        EXPECT_EQ(decode(std::string("main_background") + suffix + ".jpg").size(),
+                  scaled(QSize(508, 354), percent));
+        for (const ButtonCase& b : kButtonCases) {
+            for (const char* state : kStates) {
+                std::string file = buttonFile(b, state);
+                file.insert(file.size() - 4, suffix);
+                EXPECT_EQ(decode(file).size(), scaled(b.size, percent)) << file;
+            }
+        }
+    }
+    const auto colours = [](const QImage& image) {
+        std::set<QRgb> seen;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                seen.insert(image.pixel(x, y));
+        return seen.size();
+    };
+    EXPECT_GT(colours(decode("pic_change_normal@2x.png")),
+              colours(decode("pic_change_normal.png")) * 3 / 2);
 }
 
 TEST(PictureButtons, StatesShowTheirColoursAndCaptions) {

@@ -8,6 +8,8 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
+#include <string>
+#include <utility>
 
 #include "assets/assets.h"
 #include "platform/shell.h"
@@ -129,6 +131,31 @@ TEST_F(InputTest, PictureButtonShowsTheImageOfItsState) {
     setControlDisabled(M, "图形按钮1", true);
     EXPECT_EQ(button->look(), PictureButton::Look::Disabled);
     EXPECT_EQ(look(button), disabled);
+
+    // On denser screens, the copy drawn for that density pixel for pixel, never the plain
+    // picture enlarged; the window's background likewise.
+    auto* area = button->window()->findChild<ClientArea*>();
+    ASSERT_NE(area, nullptr);
+    for (const auto& [ratio, suffix] : {std::pair{2.0, "@2x"}, std::pair{1.5, "@1.5x"}}) {
+        const auto at = [ratio](QWidget* widget) {
+            QPixmap target(widget->size() * ratio);
+            target.setDevicePixelRatio(ratio);
+            target.fill(Qt::black);
+            widget->render(&target, {}, {}, QWidget::RenderFlags());
+            QImage image = target.toImage().convertToFormat(QImage::Format_RGB32);
+            image.setDevicePixelRatio(1);
+            return image;
+        };
+        EXPECT_EQ(at(button), asset(std::string("pic_change_disabled") + suffix + ".png"))
+            << suffix;
+        const QImage background = asset(std::string("main_background") + suffix + ".jpg");
+        ASSERT_FALSE(background.isNull()) << suffix;
+        // The window's client area is a little smaller than the picture: its last column and
+        // row of device pixels may be partly covered at 150 %.
+        const QImage shown = at(area);
+        const QRect compared(0, 0, shown.width() - 1, shown.height() - 1);
+        EXPECT_EQ(shown.copy(compared), background.copy(compared)) << suffix;
+    }
 }
 
 TEST_F(InputTest, PressThenReleaseOutsideIsNoClick) {

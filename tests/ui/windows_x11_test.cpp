@@ -7,12 +7,14 @@
 #include <QApplication>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QWindow>
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "tests/support/test_support.h"
 #include "ui/events.h"
@@ -190,6 +192,44 @@ TEST_F(WindowsX11Test, SettingsWindowPagesShowTheirGroups) {
                                "此功能可以用作屏幕监视.，时间单位为 ‘秒’"));
     EXPECT_TRUE(balloonShown());
     shoot("settings_balloon");
+}
+
+TEST_F(WindowsX11Test, SettingsPagesAreReachedByKeyboardAndTheirHeadersStayPut) {
+    openWindow(kSettingsWindow);
+    QWidget* top = topLevel(kSettingsWindow);
+    ASSERT_NE(top, nullptr);
+    top->activateWindow();
+    ASSERT_TRUE(waitUntil([top] { return QApplication::activeWindow() == top; }));
+    auto* tabs = static_cast<QTabWidget*>(child(kSettingsWindow, "选择夹1"));
+    QTabBar* bar = tabs->tabBar();
+    std::vector<QRect> headers;
+    for (int i = 0; i < bar->count(); ++i)
+        headers.push_back(bar->tabRect(i));
+    const auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    };
+    const auto page = [] { return currentPage(kSettingsWindow, "选择夹1"); };
+
+    // From the buttons below the pages, Ctrl+Tab and Ctrl+Shift+Tab turn them, round the end.
+    child(kSettingsWindow, "立即生效")->setFocus();
+    press(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(page(), 1);
+    press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(page(), 5);
+    EXPECT_EQ(QApplication::focusWidget(), child(kSettingsWindow, "立即生效"));
+
+    // Tab reaches the tab control, where the arrows and Ctrl+Tab go on turning.
+    for (int i = 0; i < 30 && QApplication::focusWidget() != bar; ++i)
+        press(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), bar);
+    press(Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(page(), 0);
+    press(Qt::Key_Right);
+    EXPECT_EQ(page(), 1);
+    QTest::qWait(50);
+    for (int i = 0; i < bar->count(); ++i)
+        EXPECT_EQ(bar->tabRect(i), headers[static_cast<std::size_t>(i)]) << "header " << i;
 }
 
 TEST_F(WindowsX11Test, LogoWindowIsFramelessAndOnTop) {

@@ -8,8 +8,10 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "assets/assets.h"
 #include "ui/qt/fonts.h"
@@ -43,6 +45,26 @@ QPixmap loadAssetPixmap(std::string_view name) {
     return pixmap;
 }
 
+constexpr std::array<qreal, 3> kCopyRatios = {1, 1.5, 2};
+constexpr std::array<std::string_view, 3> kCopySuffixes = {"", "@1.5x", "@2x"};
+
+// "pic.png" with "@2x" before the extension.
+std::string copyName(std::string_view name, std::string_view suffix) {
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return std::string(name) + std::string(suffix);
+    return std::string(name.substr(0, dot)) + std::string(suffix) + std::string(name.substr(dot));
+}
+
+// How many device pixels a logical one covers where the painter draws: the window's screen,
+// or a picture the widget is rendered into at another ratio (that one shows in the painter's
+// transform, the device being the widget still).
+qreal paintRatio(const QPainter& painter) {
+    const qreal device = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+    const QTransform transform = painter.deviceTransform();
+    return std::max(device, std::hypot(transform.m11(), transform.m12()));
+}
+
 // Texts of the definitions may carry Windows line ends.
 QString normaliseLineEnds(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -51,6 +73,34 @@ QString normaliseLineEnds(QString text) {
 }
 
 }  // namespace
+
+// --- ScaledPicture ---
+
+ScaledPicture::ScaledPicture(std::string_view assetName) : name_(assetName) {
+    copies_[0] = loadAssetPixmap(assetName);
+}
+
+const QPixmap& ScaledPicture::forRatio(qreal devicePixelRatio) const {
+    if (devicePixelRatio <= 1.01 || copies_[0].isNull())
+        return copies_[0];
+    if (!copiesRead_) {
+        copiesRead_ = true;
+        for (std::size_t i = 1; i < copies_.size(); ++i) {
+            QPixmap copy = loadAssetPixmap(copyName(name_, kCopySuffixes[i]));
+            copy.setDevicePixelRatio(kCopyRatios[i]);
+            copies_[i] = copy;
+        }
+    }
+    const QPixmap* densest = &copies_[0];
+    for (std::size_t i = 0; i < copies_.size(); ++i) {
+        if (copies_[i].isNull())
+            continue;
+        densest = &copies_[i];
+        if (kCopyRatios[i] >= devicePixelRatio - 0.01)
+            break;
+    }
+    return *densest;
+}
 
 // --- TransparentLabel ---
 
@@ -141,7 +191,7 @@ void TransparentLabel::paintEvent(QPaintEvent*) {
 
 PictureButton::PictureButton(const ControlDef& def, QWidget* parent) : QAbstractButton(parent) {
     for (std::size_t i = 0; i < images_.size(); ++i)
-        images_[i] = loadAssetPixmap(def.images[i]);
+        images_[i] = ScaledPicture(def.images[i]);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_Hover);
 }
@@ -170,9 +220,11 @@ void PictureButton::leaveEvent(QEvent* event) {
 
 void PictureButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const QPixmap& image = images_[static_cast<std::size_t>(look())];
-    if (!image.isNull()) {
-        painter.drawPixmap(0, 0, image);
+    const ScaledPicture& picture = images_[static_cast<std::size_t>(look())];
+    if (!picture.isNull()) {
+        // Smoothed where no copy matches the screen (125 %, 175 %, ...), never enlarged pixels.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(QPointF(0, 0), picture.forRatio(paintRatio(painter)));
         return;
     }
     // Artwork missing: still show a pressable surface rather than a hole.
@@ -264,7 +316,7 @@ QString normaliseIntegerText(const QString& text) {
 // --- ClientArea ---
 
 ClientArea::ClientArea(const WindowDef& def, QWidget* parent)
-    : QWidget(parent), picture_(loadAssetPixmap(def.backgroundPicture)), placement_(def.placement) {
+    : QWidget(parent), picture_(def.backgroundPicture), placement_(def.placement) {
     if (def.background) {
         QPalette palette = this->palette();
         palette.setColor(QPalette::Window, toQColor(*def.background));
@@ -277,12 +329,14 @@ void ClientArea::paintEvent(QPaintEvent*) {
     if (picture_.isNull())
         return;
     QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QPixmap& picture = picture_.forRatio(paintRatio(painter));
     switch (placement_) {
         case Placement::TopLeft:
-            painter.drawPixmap(0, 0, picture_);
+            painter.drawPixmap(QPointF(0, 0), picture);
             break;
         case Placement::Tiled:
-            painter.drawTiledPixmap(rect(), picture_);
+            painter.drawTiledPixmap(rect(), picture);
             break;
         case Placement::CentredFit: {
             QSize size = picture_.size();
@@ -291,13 +345,11 @@ void ClientArea::paintEvent(QPaintEvent*) {
             }
             const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
                                size);
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.drawPixmap(target, picture_);
+            painter.drawPixmap(target, picture);
             break;
         }
         case Placement::Stretched:
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.drawPixmap(rect(), picture_);
+            painter.drawPixmap(rect(), picture);
             break;
     }
 }

@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ui/model.h"
@@ -19,6 +20,27 @@ namespace lumora::ui {
 QColor toQColor(Colour colour);
 Colour fromQColor(const QColor& colour);
 QString toQString(std::string_view text);
+
+// A picture of the assets with the copies drawn for denser screens ("name@1.5x.png",
+// "name@2x.png"): the one for a device pixel ratio is the smallest that is at least as dense,
+// else the densest there is. Each copy carries its ratio, so it is drawn at the same logical
+// size as the plain picture.
+class ScaledPicture {
+public:
+    ScaledPicture() = default;
+    explicit ScaledPicture(std::string_view assetName);
+    bool isNull() const { return copies_[0].isNull(); }
+    const QPixmap& forRatio(qreal devicePixelRatio) const;
+    // The plain picture's size, in logical pixels.
+    QSize size() const { return copies_[0].size(); }
+
+private:
+    std::string name_;
+    // 1x, 1.5x, 2x; missing copies are null. The denser ones are read when first asked for, so
+    // a 96-dpi screen decodes only the plain pictures.
+    mutable std::array<QPixmap, 3> copies_;
+    mutable bool copiesRead_ = false;
+};
 
 // Only its text is painted; whatever lies behind it stays visible.
 class TransparentLabel : public QWidget {
@@ -56,7 +78,7 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    std::array<QPixmap, 4> images_;
+    std::array<ScaledPicture, 4> images_;
     bool hovered_ = false;
 };
 
@@ -105,7 +127,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QPixmap picture_;
+    ScaledPicture picture_;
     Placement placement_;
 };
 

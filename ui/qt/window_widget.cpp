@@ -35,8 +35,8 @@
 #include "assets/assets.h"
 #include "platform/shell.h"
 #include "platform/window_frame.h"
-#include "ui/qt/balloon_widget.h"
 #include "ui/events.h"
+#include "ui/qt/balloon_widget.h"
 #include "ui/qt/fonts.h"
 #include "ui/qt/widgets.h"
 #include "ui/windows.h"
@@ -85,7 +85,6 @@ int keyState(Qt::KeyboardModifiers modifiers) {
         state |= 4;
     return state;
 }
-
 
 Qt::WindowFlags windowFlagsFor(const WindowDef& def) {
     Qt::WindowFlags flags = def.shownInTaskbar ? Qt::Window : Qt::Dialog;
@@ -177,6 +176,22 @@ WindowWidget::WindowWidget(const WindowDef& def, bool modal)
     for (ControlState& control : controls_) {
         if (control.widget)
             control.widget->setVisible(shownNow(control));
+    }
+    // A tab control comes last in the focus chain, as on Windows, where it lies behind the
+    // controls of its pages: the window still opens with the focus on its first control.
+    QWidget* last = nullptr;
+    for (ControlState& control : controls_) {
+        if (control.widget && control.def->kind != ControlKind::TabControl &&
+            (control.widget->focusPolicy() & Qt::TabFocus)) {
+            last = control.widget;
+        }
+    }
+    for (ControlState& control : controls_) {
+        if (last != nullptr && control.widget && control.def->kind == ControlKind::TabControl) {
+            QWidget* bar = static_cast<QTabWidget*>(control.widget.data())->tabBar();
+            QWidget::setTabOrder(last, bar);
+            last = bar;
+        }
     }
 
     frameWatch_.setInterval(25);
@@ -494,7 +509,36 @@ void WindowWidget::keyPressEvent(QKeyEvent* event) {
         }
         return;
     }
+    // Ctrl+Tab and Ctrl+Shift+Tab turn the pages from anywhere in the window, as on a property
+    // sheet; inside the tab control, QTabWidget has already done so.
+    const Qt::KeyboardModifiers chord = event->modifiers() & ~Qt::KeypadModifier;
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
+        (chord & Qt::ControlModifier) && !(chord & (Qt::AltModifier | Qt::MetaModifier))) {
+        const bool back = event->key() == Qt::Key_Backtab || (chord & Qt::ShiftModifier);
+        if (turnPage(back ? -1 : 1))
+            return;
+    }
     QWidget::keyPressEvent(event);
+}
+
+bool WindowWidget::turnPage(int step) {
+    for (ControlState& control : controls_) {
+        if (control.def->kind != ControlKind::TabControl || !control.widget ||
+            !control.widget->isVisible() || !control.widget->isEnabled()) {
+            continue;
+        }
+        auto* tabs = static_cast<QTabWidget*>(control.widget.data());
+        const int count = tabs->count();
+        for (int page = tabs->currentIndex(), pass = 1; pass < count; ++pass) {
+            page = (page + step + count) % count;
+            if (tabs->isTabEnabled(page)) {
+                tabs->setCurrentIndex(page);
+                break;
+            }
+        }
+        return true;
+    }
+    return false;
 }
 
 void WindowWidget::closeEvent(QCloseEvent* event) {

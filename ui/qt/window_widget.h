@@ -82,6 +82,9 @@ private:
     void place();
     void fitFrame();
     void clickDefault();
+    // The next (step 1) or previous (-1) enabled page of the window's first tab control in
+    // view; false when the window has none.
+    bool turnPage(int step);
 
     const WindowDef& def_;
     std::vector<ControlState> controls_;

@@ -42,10 +42,12 @@ int keyState(WPARAM keys) {
 // Where the control lies in the client area: controls of a tab page are placed relative to
 // their tab control.
 RECT clientRect(WindowState& window, const ControlDef& def) {
-    RECT rect = scaledRect(def.rect);
+    RECT rect = scaledRect(def.rect, window.dpi);
     if (!def.tabControl.empty()) {
-        if (ControlState* tab = window.control(def.tabControl))
-            OffsetRect(&rect, px(tab->def->rect.left), px(tab->def->rect.top));
+        if (ControlState* tab = window.control(def.tabControl)) {
+            OffsetRect(&rect, px(tab->def->rect.left, window.dpi),
+                       px(tab->def->rect.top, window.dpi));
+        }
     }
     return rect;
 }
@@ -55,7 +57,7 @@ void invalidateLabel(WindowState& window, const ControlState& label) {
         return;
     if (!label.def->tabControl.empty()) {
         if (ControlState* tab = window.control(label.def->tabControl); tab && tab->hwnd) {
-            RECT rect = scaledRect(label.def->rect);
+            RECT rect = scaledRect(label.def->rect, window.dpi);
             InflateRect(&rect, 3, 3);
             InvalidateRect(tab->hwnd, &rect, FALSE);
             return;
@@ -90,7 +92,7 @@ void outline(HDC dc, RECT rect, int radius) {
 // The size of the check box and radio circle the classic controls draw.
 constexpr int kIndicatorSize = 13;
 
-void outlineControl(HWND hwnd, const ControlState& control) {
+void outlineControl(HWND hwnd, const ControlState& control, int dpi) {
     if (!platform::testing::controlSchemeFrameColour() || !IsWindowVisible(hwnd))
         return;
     const ControlKind kind = control.def->kind;
@@ -110,7 +112,7 @@ void outlineControl(HWND hwnd, const ControlState& control) {
     if (kind == ControlKind::Button) {
         outline(dc, rect, 2);
     } else if (kind == ControlKind::Checkbox || kind == ControlKind::RadioButton) {
-        const int size = px(kIndicatorSize);
+        const int size = px(kIndicatorSize, dpi);
         const int top = (rect.bottom - size) / 2;
         outline(dc, RECT{0, top, size, top + size}, kind == ControlKind::Checkbox ? 1 : -1);
     }
@@ -270,8 +272,8 @@ LRESULT CALLBACK controlSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             const std::string_view windowName = window->name();
             if (isTab) {
                 if (ControlState* label = transparentLabelAt(*window, control->def->name, point)) {
-                    const POINT inLabel{point.x - px(label->def->rect.left),
-                                        point.y - px(label->def->rect.top)};
+                    const POINT inLabel{point.x - px(label->def->rect.left, window->dpi),
+                                        point.y - px(label->def->rect.top, window->dpi)};
                     raiseMouse(*window, *label, message, inLabel, wParam);
                     if (findWindow(windowName) != window)
                         return 0;  // the handler closed the window
@@ -356,7 +358,7 @@ LRESULT CALLBACK controlSubclass(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     if (message == WM_NCPAINT && control->def->kind == ControlKind::EditBox)
         paintEditMargins(hwnd);
     if (mayRedraw(message) && !isTab && control->def->kind != ControlKind::Label)
-        outlineControl(hwnd, *control);
+        outlineControl(hwnd, *control, window->dpi);
     return result;
 }
 
@@ -378,7 +380,7 @@ void paintPictureButton(HWND hwnd, WindowState& window, const ControlState& cont
     POINT origin{0, 0};
     MapWindowPoints(hwnd, window.hwnd, &origin, 1);
     SetViewportOrgEx(buffer, -origin.x, -origin.y, nullptr);
-    drawBackground(buffer, *window.def, client);
+    drawBackground(buffer, *window.def, client, window.dpi);
     drawTransparentLabels(window, buffer, {});
     SetViewportOrgEx(buffer, 0, 0, nullptr);
 
@@ -389,9 +391,10 @@ void paintPictureButton(HWND hwnd, WindowState& window, const ControlState& cont
         look = 2;
     else if (control.hovered)
         look = 1;
-    const Picture picture = findPicture(control.def->images[static_cast<std::size_t>(look)]);
+    const Picture picture =
+        findPicture(control.def->images[static_cast<std::size_t>(look)], window.dpi);
     if (picture) {
-        drawPicture(buffer, picture, 0, 0);
+        drawPicture(buffer, picture, 0, 0, window.dpi);
     } else {
         // Artwork missing: still a pressable surface rather than a hole.
         DrawFrameControl(
@@ -503,7 +506,7 @@ HWND createStandard(WindowState& window, const ControlDef& def, std::size_t inde
         GetModuleHandleW(nullptr), nullptr);
     if (hwnd == nullptr)
         return nullptr;
-    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(def.font)), FALSE);
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fontFor(def.font, window.dpi)), FALSE);
     return hwnd;
 }
 
@@ -556,6 +559,11 @@ void createControl(WindowState& window, const ControlDef& def, std::size_t index
                                   WS_CLIPSIBLINGS | WS_GROUP | tabStop, 0, L"");
             if (hwnd == nullptr)
                 break;
+            // Every page caption in view at once, as the layouts were drawn for: narrower
+            // padding than the default. Set before the items go in, since the control works out
+            // their sizes as they are added: set later, it would take effect at whatever next
+            // makes it measure them again (the focus, a page change), and the headers jump.
+            SendMessageW(hwnd, TCM_SETPADDING, 0, MAKELPARAM(px(7, window.dpi), px(3, window.dpi)));
             int page = 0;
             for (std::string_view caption : def.pages) {
                 std::wstring text = widen(caption);
@@ -565,9 +573,6 @@ void createControl(WindowState& window, const ControlDef& def, std::size_t index
                 SendMessageW(hwnd, TCM_INSERTITEMW, static_cast<WPARAM>(page++),
                              reinterpret_cast<LPARAM>(&item));
             }
-            // Every page caption in view at once, as the layouts were drawn for: narrower
-            // padding than the default.
-            SendMessageW(hwnd, TCM_SETPADDING, 0, MAKELPARAM(px(7), px(3)));
             break;
         }
         case ControlKind::TransparentLabel:
@@ -689,6 +694,49 @@ void applyPageRule(WindowState& window, std::string_view tabControl) {
     }
     if (ControlState* tab = window.control(tabControl); tab && tab->hwnd)
         InvalidateRect(tab->hwnd, nullptr, FALSE);
+}
+
+void layOutControls(WindowState& window) {
+    for (ControlState& control : window.controls) {
+        if (control.hwnd == nullptr)
+            continue;
+        const ControlDef& def = *control.def;
+        const RECT rect = clientRect(window, def);
+        SetWindowPos(control.hwnd, nullptr, rect.left, rect.top, rect.right - rect.left,
+                     rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        if (def.kind == ControlKind::TabControl) {
+            SendMessageW(control.hwnd, TCM_SETPADDING, 0,
+                         MAKELPARAM(px(7, window.dpi), px(3, window.dpi)));
+        }
+        // A new font also has the tab control measure its headers again, with the padding.
+        if (def.kind != ControlKind::PictureButton) {
+            SendMessageW(control.hwnd, WM_SETFONT,
+                         reinterpret_cast<WPARAM>(fontFor(def.font, window.dpi)), TRUE);
+        }
+        if (def.kind == ControlKind::EditBox) {
+            SetWindowPos(
+                control.hwnd, nullptr, 0, 0, 0, 0,
+                SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+}
+
+bool turnPage(WindowState& window, int step) {
+    for (ControlState& control : window.controls) {
+        if (control.def->kind != ControlKind::TabControl || control.hwnd == nullptr ||
+            !IsWindowVisible(control.hwnd) || !IsWindowEnabled(control.hwnd)) {
+            continue;
+        }
+        const auto count = static_cast<int>(SendMessageW(control.hwnd, TCM_GETITEMCOUNT, 0, 0));
+        if (count > 1) {
+            const auto current = static_cast<int>(SendMessageW(control.hwnd, TCM_GETCURSEL, 0, 0));
+            const int next = ((current < 0 ? 0 : current) + step % count + count) % count;
+            SendMessageW(control.hwnd, TCM_SETCURSEL, static_cast<WPARAM>(next), 0);
+            applyPageRule(window, control.def->name);
+        }
+        return true;
+    }
+    return false;
 }
 
 void setControlVisibleFlag(WindowState& window, ControlState& control, bool visible) {
@@ -842,8 +890,8 @@ void drawTransparentLabels(WindowState& window, HDC dc, std::string_view tabCont
             }
         }
         std::wstring text = widen(label.text);
-        HGDIOBJ oldFont = SelectObject(dc, fontFor(def.font));
-        const RECT area = scaledRect(def.rect);
+        HGDIOBJ oldFont = SelectObject(dc, fontFor(def.font, window.dpi));
+        const RECT area = scaledRect(def.rect, window.dpi);
         const HRGN clip = CreateRectRgn(area.left, area.top, area.right + 2, area.bottom + 2);
         SaveDC(dc);
         ExtSelectClipRgn(dc, clip, RGN_AND);
@@ -884,7 +932,7 @@ ControlState* transparentLabelAt(WindowState& window, std::string_view tabContro
             label.disabled || !shownNow(window, label)) {
             continue;
         }
-        const RECT area = scaledRect(def.rect);
+        const RECT area = scaledRect(def.rect, window.dpi);
         if (PtInRect(&area, point)) {
             return &label;
         }
@@ -894,7 +942,8 @@ ControlState* transparentLabelAt(WindowState& window, std::string_view tabContro
 
 void raiseMouse(WindowState& window, const ControlState& control, UINT message, POINT inControl,
                 WPARAM keys) {
-    const EventArgs args{unscaled(inControl.x), unscaled(inControl.y), keyState(keys)};
+    const EventArgs args{unscaled(inControl.x, window.dpi), unscaled(inControl.y, window.dpi),
+                         keyState(keys)};
     dispatch(window.def->name, control.def->name,
              message == WM_LBUTTONDOWN ? Event::LeftButtonDown : Event::MouseMoved, args);
 }

@@ -23,12 +23,13 @@ std::wstring faceName(std::string_view face) {
 constexpr wchar_t kDefaultFace[] = L"SimSun";
 constexpr int kDefaultPixelHeight = 12;
 
+// The face, the height in device pixels, the weight and the underline.
 using Key = std::tuple<std::wstring, int, int, bool>;
 
 HFONT make(const Key& key) {
     const auto& [face, pixels, weight, underline] = key;
     // A negative height asks for the character height (the em), as the definitions give it.
-    return CreateFontW(-px(pixels), 0, 0, 0, std::clamp(weight, 1, 1000), FALSE,
+    return CreateFontW(-pixels, 0, 0, 0, std::clamp(weight, 1, 1000), FALSE,
                        underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                        face.c_str());
@@ -48,16 +49,16 @@ HFONT cached(const Key& key) {
 
 }  // namespace
 
-HFONT defaultGuiFont() {
-    return cached(Key{kDefaultFace, kDefaultPixelHeight, FW_NORMAL, false});
+HFONT defaultGuiFont(int dpi) {
+    return cached(Key{kDefaultFace, px(kDefaultPixelHeight, dpi), FW_NORMAL, false});
 }
 
-HFONT fontFor(const std::optional<FontDef>& def) {
+HFONT fontFor(const std::optional<FontDef>& def, int dpi) {
     if (!def)
-        return defaultGuiFont();
+        return defaultGuiFont(dpi);
     const std::wstring face = def->face.empty() ? std::wstring(kDefaultFace) : faceName(def->face);
     const int pixels = def->pixelHeight > 0 ? def->pixelHeight : kDefaultPixelHeight;
-    return cached(Key{face, pixels, def->weight, def->underline});
+    return cached(Key{face, px(pixels, dpi), def->weight, def->underline});
 }
 
 }  // namespace lumora::ui::win32

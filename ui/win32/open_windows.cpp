@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "platform/shell.h"
 #include "ui/events.h"
@@ -106,6 +107,12 @@ bool windowKey(WindowState& window, const MSG& msg) {
             }
             return true;
         }
+    }
+    // Ctrl+Tab and Ctrl+Shift+Tab turn the pages from anywhere in the window, as on a property
+    // sheet (the dialog manager would take them for Tab and Shift+Tab).
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_TAB && GetKeyState(VK_CONTROL) < 0 &&
+        GetKeyState(VK_MENU) >= 0 && turnPage(window, GetKeyState(VK_SHIFT) < 0 ? -1 : 1)) {
+        return true;
     }
     // Tab and Shift+Tab between controls, Space on buttons, mnemonics.
     return IsDialogMessageW(window.hwnd, const_cast<MSG*>(&msg)) != FALSE;
@@ -218,7 +225,7 @@ void paintClient(WindowState& window) {
     HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max<LONG>(1, client.right),
                                             std::max<LONG>(1, client.bottom));
     HGDIOBJ old = SelectObject(buffer, bitmap);
-    drawBackground(buffer, *window.def, client);
+    drawBackground(buffer, *window.def, client, window.dpi);
     drawTransparentLabels(window, buffer, {});
     BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
     SelectObject(buffer, old);
@@ -284,8 +291,8 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             const POINT point{static_cast<short>(LOWORD(lParam)),
                               static_cast<short>(HIWORD(lParam))};
             if (ControlState* label = transparentLabelAt(*window, {}, point)) {
-                const POINT inLabel{point.x - px(label->def->rect.left),
-                                    point.y - px(label->def->rect.top)};
+                const POINT inLabel{point.x - px(label->def->rect.left, window->dpi),
+                                    point.y - px(label->def->rect.top, window->dpi)};
                 raiseMouse(*window, *label, message, inLabel, wParam);
             }
             return 0;
@@ -326,6 +333,11 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             if ((wParam & 0xFFF0) == SC_MOVE && !window->def->movable)
                 return 0;
             break;
+        case WM_DPICHANGED:
+            // Moved to a screen of another DPI, or the screen's scale changed: the window takes
+            // the rectangle Windows suggests, and its contents are laid out for the new DPI.
+            applyDpi(*window, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_CLOSE:
             // The close box: the window goes at once, as when Esc closes it.
             destroyWindowState(window);
@@ -344,6 +356,33 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             break;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+using MetricsForDpi = int(WINAPI*)(int, UINT);
+
+// A system metric (an icon's size) for a screen of `dpi`.
+int metricForDpi(int metric, int dpi) {
+    static const auto forDpi = reinterpret_cast<MetricsForDpi>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    if (forDpi != nullptr)
+        return forDpi(metric, static_cast<UINT>(dpi));
+    return MulDiv(GetSystemMetrics(metric), dpi, systemDpi());
+}
+
+// The title bar's and the task switcher's icons, at the sizes the window's screen asks for.
+void setWindowIcons(WindowState& window) {
+    if (window.def->icon.empty() || window.hwnd == nullptr)
+        return;
+    for (const auto& [which, metric] :
+         {std::pair{ICON_BIG, SM_CXICON}, {ICON_SMALL, SM_CXSMICON}}) {
+        if (HICON icon = loadIcon(window.def->icon, metricForDpi(metric, window.dpi))) {
+            if (auto old = reinterpret_cast<HICON>(SendMessageW(window.hwnd, WM_SETICON,
+                                                                static_cast<WPARAM>(which),
+                                                                reinterpret_cast<LPARAM>(icon)))) {
+                DestroyIcon(old);
+            }
+        }
+    }
 }
 
 HMENU buildMenuBar(const WindowDef& def) {
@@ -370,8 +409,8 @@ HMENU buildMenuBar(const WindowDef& def) {
     return bar;
 }
 
-RECT placement(const WindowDef& def) {
-    RECT rect = scaledRect(def.rect);
+RECT placement(const WindowDef& def, int dpi) {
+    RECT rect = scaledRect(def.rect, dpi);
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;
     if (def.startPosition == 1) {
@@ -413,7 +452,10 @@ bool createNative(WindowState& window) {
     else
         owner = state().helper;
     window.menu = buildMenuBar(def);
-    const RECT rect = placement(def);
+    // Laid out for the screens' DPI first; where the window lands on a screen of another, it is
+    // laid out again for that one before anything is made inside it.
+    window.dpi = systemDpi();
+    const RECT rect = placement(def, window.dpi);
     const std::wstring title = widen(def.title);
     HWND hwnd = CreateWindowExW(exStyle, kWindowClass, title.c_str(), style, rect.left, rect.top,
                                 rect.right - rect.left, rect.bottom - rect.top, owner, window.menu,
@@ -426,12 +468,10 @@ bool createNative(WindowState& window) {
     }
     if (exStyle & WS_EX_LAYERED)
         SetLayeredWindowAttributes(hwnd, 0, 255, LWA_ALPHA);
-    if (!def.icon.empty()) {
-        if (HICON big = loadIcon(def.icon, GetSystemMetrics(SM_CXICON)))
-            SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-        if (HICON small = loadIcon(def.icon, GetSystemMetrics(SM_CXSMICON)))
-            SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-    }
+    if (const int dpi = windowDpi(hwnd); dpi != window.dpi)
+        applyDpi(window, dpi, nullptr);
+    else
+        setWindowIcons(window);
     return true;
 }
 
@@ -517,7 +557,19 @@ RuntimeState& state() {
 
 namespace {
 
-int screenDpi() {
+using DpiForWindow = UINT(WINAPI*)(HWND);
+
+// Windows before 10 have no DPI of their own for a window: there, every window has the
+// screens' DPI.
+DpiForWindow dpiForWindow() {
+    static const auto function = reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    return function;
+}
+
+}  // namespace
+
+int systemDpi() {
     static const int dpi = [] {
         HDC screen = GetDC(nullptr);
         const int value = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
@@ -528,20 +580,43 @@ int screenDpi() {
     return dpi;
 }
 
-}  // namespace
-
-int px(int value) {
-    return MulDiv(value, screenDpi(), 96);
+int windowDpi(HWND hwnd) {
+    const DpiForWindow function = dpiForWindow();
+    const int dpi = function != nullptr && hwnd != nullptr ? static_cast<int>(function(hwnd)) : 0;
+    return dpi > 0 ? dpi : systemDpi();
 }
 
-int unscaled(int value) {
-    return MulDiv(value, 96, screenDpi());
+int px(int value, int dpi) {
+    return MulDiv(value, dpi, 96);
 }
 
-RECT scaledRect(const Rect& rect) {
-    const int left = px(rect.left);
-    const int top = px(rect.top);
-    return RECT{left, top, left + px(rect.width), top + px(rect.height)};
+int unscaled(int value, int dpi) {
+    return MulDiv(value, 96, dpi);
+}
+
+RECT scaledRect(const Rect& rect, int dpi) {
+    const int left = px(rect.left, dpi);
+    const int top = px(rect.top, dpi);
+    return RECT{left, top, left + px(rect.width, dpi), top + px(rect.height, dpi)};
+}
+
+void applyDpi(WindowState& window, int dpi, const RECT* suggested) {
+    if (dpi <= 0 || window.hwnd == nullptr)
+        return;
+    window.dpi = dpi;
+    if (suggested != nullptr) {
+        SetWindowPos(window.hwnd, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+        const RECT size = scaledRect(window.def->rect, dpi);
+        SetWindowPos(window.hwnd, nullptr, 0, 0, size.right - size.left, size.bottom - size.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    setWindowIcons(window);
+    layOutControls(window);
+    RedrawWindow(window.hwnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 ControlState* WindowState::control(std::string_view name) {

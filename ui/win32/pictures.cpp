@@ -5,6 +5,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "assets/assets.h"
 #include "ui/win32/state.h"
@@ -64,22 +65,42 @@ BITMAPINFO infoFor(const Picture& picture) {
 
 }  // namespace
 
-Picture findPicture(std::string_view assetName) {
+Picture findPicture(std::string_view assetName, int dpi) {
     if (assetName.empty())
         return {};
-    const Decoded* found = decoded(assetName);
-    if (found == nullptr)
+    const Decoded* plain = decoded(assetName);
+    if (plain == nullptr)
         return {};
-    return Picture{found->width, found->height,
-                   reinterpret_cast<const std::uint8_t*>(found->pixels.data())};
+    Picture best{plain->width, plain->height,
+                 reinterpret_cast<const std::uint8_t*>(plain->pixels.data()), 96};
+    if (dpi <= 96)
+        return best;
+    // "name.png" -> "name@1.5x.png", "name@2x.png": drawn for 144 and 192 dpi.
+    const auto dot = assetName.rfind('.');
+    const std::string_view stem = assetName.substr(0, dot);
+    const std::string_view extension =
+        dot == std::string_view::npos ? std::string_view() : assetName.substr(dot);
+    for (const auto& [suffix, copyDpi] :
+         {std::pair<std::string_view, int>{"@1.5x", 144}, {"@2x", 192}}) {
+        const Decoded* copy =
+            decoded(std::string(stem) + std::string(suffix) + std::string(extension));
+        if (copy == nullptr)
+            continue;
+        best = Picture{copy->width, copy->height,
+                       reinterpret_cast<const std::uint8_t*>(copy->pixels.data()), copyDpi};
+        if (copyDpi >= dpi)
+            break;
+    }
+    return best;
 }
 
-void drawPicture(HDC dc, const Picture& picture, int x, int y) {
+void drawPicture(HDC dc, const Picture& picture, int x, int y, int dpi) {
     if (!picture)
         return;
-    if (px(picture.width) != picture.width) {
-        drawPictureStretched(dc, picture,
-                             RECT{x, y, x + px(picture.width), y + px(picture.height)});
+    const int width = picture.widthAt(dpi);
+    const int height = picture.heightAt(dpi);
+    if (width != picture.width || height != picture.height) {
+        drawPictureStretched(dc, picture, RECT{x, y, x + width, y + height});
         return;
     }
     const BITMAPINFO info = infoFor(picture);
@@ -100,30 +121,30 @@ void drawPictureStretched(HDC dc, const Picture& picture, RECT target) {
     SetStretchBltMode(dc, oldMode);
 }
 
-void drawBackground(HDC dc, const WindowDef& def, RECT client) {
+void drawBackground(HDC dc, const WindowDef& def, RECT client, int dpi) {
     const COLORREF colour = def.background ? static_cast<COLORREF>(*def.background & 0x00FFFFFF)
                                            : GetSysColor(COLOR_BTNFACE);
     HBRUSH brush = CreateSolidBrush(colour);
     FillRect(dc, &client, brush);
     DeleteObject(brush);
-    const Picture picture = findPicture(def.backgroundPicture);
+    const Picture picture = findPicture(def.backgroundPicture, dpi);
     if (!picture)
         return;
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
     switch (def.placement) {
         case Placement::TopLeft:
-            drawPicture(dc, picture, 0, 0);
+            drawPicture(dc, picture, 0, 0, dpi);
             break;
         case Placement::Tiled:
-            for (int y = 0; y < height; y += std::max(1, px(picture.height))) {
-                for (int x = 0; x < width; x += std::max(1, px(picture.width)))
-                    drawPicture(dc, picture, x, y);
+            for (int y = 0; y < height; y += std::max(1, picture.heightAt(dpi))) {
+                for (int x = 0; x < width; x += std::max(1, picture.widthAt(dpi)))
+                    drawPicture(dc, picture, x, y, dpi);
             }
             break;
         case Placement::CentredFit: {
-            int w = px(picture.width);
-            int h = px(picture.height);
+            int w = picture.widthAt(dpi);
+            int h = picture.heightAt(dpi);
             if (w > width || h > height) {
                 // Scaled down to fit, keeping its proportions.
                 if (static_cast<long long>(width) * h <= static_cast<long long>(height) * w) {

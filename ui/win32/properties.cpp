@@ -50,8 +50,8 @@ HWND balloonWindow() {
     tool.uId = 1;
     tool.lpszText = const_cast<wchar_t*>(L"");
     SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, px(kBalloonTextWidth));
-    SendMessageW(tip, WM_SETFONT, reinterpret_cast<WPARAM>(defaultGuiFont()), FALSE);
+    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, px(kBalloonTextWidth, systemDpi()));
+    SendMessageW(tip, WM_SETFONT, reinterpret_cast<WPARAM>(defaultGuiFont(systemDpi())), FALSE);
     runtime.balloon = tip;
     return tip;
 }

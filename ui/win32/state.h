@@ -48,6 +48,9 @@ struct WindowState {
     bool closeRequested = false;
     bool modalDone = false;
     HWND lastFocus = nullptr;  // the control that had the focus when the window was left
+    // The dots per inch of the screen the window is on: its controls, fonts and pictures are
+    // laid out for it, and laid out again when the window moves to a screen of another.
+    int dpi = 96;
     // Behind the controls of tab pages: the page's colour.
     HBRUSH pageBrush = nullptr;
     COLORREF pageColour = 0;
@@ -74,12 +77,18 @@ struct RuntimeState {
 
 RuntimeState& state();
 
-// The definitions are in pixels of a 96-dpi screen; the program is DPI-aware, so they are
-// scaled to the screen's dots here (the identity at 96 dpi). Mouse positions reported to the
-// logic go the other way.
-int px(int value);
-int unscaled(int value);
-RECT scaledRect(const Rect& rect);
+// The definitions are in pixels of a 96-dpi screen; the program is aware of each screen's DPI
+// (per monitor), so they are scaled to the dots of the window's screen here (the identity at
+// 96 dpi). Mouse positions reported to the logic go the other way.
+int px(int value, int dpi);
+int unscaled(int value, int dpi);
+RECT scaledRect(const Rect& rect, int dpi);
+// The DPI of the screens as a whole (windows not yet placed, the balloon), and of a window.
+int systemDpi();
+int windowDpi(HWND hwnd);
+// Lays the window's controls and fonts out for `dpi`; the window takes `suggested` (screen
+// coordinates, as WM_DPICHANGED gives it) or else keeps its place at its size for that DPI.
+void applyDpi(WindowState& window, int dpi, const RECT* suggested);
 
 WindowState* findWindow(std::string_view name);
 WindowState* windowOf(HWND hwnd);
@@ -97,14 +106,19 @@ std::wstring escapeMnemonic(std::wstring_view text);
 std::string normaliseIntegerText(std::string_view text);
 
 // --- Fonts (fonts.cpp) ---
-// Kept for the life of the program, one per distinct definition.
-HFONT fontFor(const std::optional<FontDef>& def);
-HFONT defaultGuiFont();
+// Kept for the life of the program, one per distinct definition and DPI.
+HFONT fontFor(const std::optional<FontDef>& def, int dpi);
+HFONT defaultGuiFont(int dpi);
 
 // --- Controls (controls.cpp) ---
 void createControls(WindowState& window);
+// Places and fonts of the controls for the window's DPI, after it changed.
+void layOutControls(WindowState& window);
 bool shownNow(WindowState& window, const ControlState& control);
 void applyPageRule(WindowState& window, std::string_view tabControl);
+// The next (step 1) or previous (-1) page of the window's first tab control in view; false
+// when the window has none.
+bool turnPage(WindowState& window, int step);
 void setControlVisibleFlag(WindowState& window, ControlState& control, bool visible);
 void setInterval(WindowState& window, ControlState& control, int milliseconds);
 void startTimers(WindowState& window);
@@ -137,13 +151,20 @@ struct Picture {
     int width = 0;
     int height = 0;
     const std::uint8_t* pixels = nullptr;  // rows from the top, B G R A
+    int dpi = 96;                          // the screen it was drawn for
     explicit operator bool() const { return pixels != nullptr; }
+    // Its size on a screen of `screenDpi` (its own pixels on the screen it was drawn for).
+    int widthAt(int screenDpi) const { return MulDiv(width, screenDpi, dpi); }
+    int heightAt(int screenDpi) const { return MulDiv(height, screenDpi, dpi); }
 };
-// The picture of an asset file name ("logo.jpg"); empty when there is none.
-Picture findPicture(std::string_view assetName);
-void drawPicture(HDC dc, const Picture& picture, int x, int y);
+// The picture of an asset file name ("logo.jpg") for a screen of `dpi`: the copy drawn for
+// 150 % or 200 % ("logo@2x.jpg") where the screen is that dense, the least dense copy at least as
+// dense as the screen; empty when there is none.
+Picture findPicture(std::string_view assetName, int dpi);
+// Drawn at its size on a screen of `dpi`.
+void drawPicture(HDC dc, const Picture& picture, int x, int y, int dpi);
 void drawPictureStretched(HDC dc, const Picture& picture, RECT target);
-void drawBackground(HDC dc, const WindowDef& def, RECT client);
+void drawBackground(HDC dc, const WindowDef& def, RECT client, int dpi);
 HICON loadIcon(std::string_view assetName, int size);
 
 }  // namespace lumora::ui::win32

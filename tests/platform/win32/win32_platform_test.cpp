@@ -2,6 +2,8 @@
 // the registry's place for the settings, capture files, and JPEG writing through them.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,11 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "assets/assets.h"
 #include "platform/capture_files.h"
 #include "platform/files.h"
 #include "platform/image_encoding.h"
 #include "platform/registry.h"
 #include "platform/screen_lock.h"
+#include "platform/shell.h"
+#include "platform/shell_testing.h"
 #include "platform/snapshot_bmp.h"
 #include "platform/win32/message_window.h"
 
@@ -191,6 +196,113 @@ TEST(ScreenLock, LockAndUnlockOfTheSessionAreFollowed) {
     EXPECT_TRUE(screenLocked());
     SendMessageW(win32::messageWindow(), WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 1);
     EXPECT_FALSE(screenLocked());
+}
+
+// Looks, while the folder chooser shows, for a marker folder among the folders it lists, then
+// closes it (after a few seconds at most).
+constexpr wchar_t kChooserTitle[] = L"lumora-test-chooser";
+constexpr wchar_t kMarker[] = L"lumora-marker";
+int chooserTicks = 0;
+bool markerListed = false;
+
+void CALLBACK watchChooser(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (++chooserTicks > 50)
+        KillTimer(nullptr, timer);
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM timer) -> BOOL {
+            wchar_t title[64] = {};
+            GetWindowTextW(window, title, 64);
+            if (std::wstring_view(title) != kChooserTitle || !IsWindowVisible(window))
+                return TRUE;
+            EnumChildWindows(
+                window,
+                [](HWND child, LPARAM) -> BOOL {
+                    wchar_t name[64] = {};
+                    GetClassNameW(child, name, 64);
+                    LVFINDINFOW find{};
+                    find.flags = LVFI_STRING;
+                    find.psz = kMarker;
+                    if (std::wstring_view(name) == L"SysListView32" &&
+                        SendMessageW(child, LVM_FINDITEMW, static_cast<WPARAM>(-1),
+                                     reinterpret_cast<LPARAM>(&find)) >= 0) {
+                        markerListed = true;
+                    }
+                    return TRUE;
+                },
+                0);
+            if (markerListed || chooserTicks > 25) {
+                KillTimer(nullptr, static_cast<UINT_PTR>(timer));
+                PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+            }
+            return FALSE;
+        },
+        static_cast<LPARAM>(timer));
+}
+
+TEST(Shell, FolderChooserOpensAtTheCaptureFolderOrTheNearestOneAboveIt) {
+    TempFolder dir;
+    fs::create_directories(dir.path / u8"截图" / kMarker);
+    for (const std::string start : {dir.folder() + "截图\\", dir.folder() + "截图/gone/"}) {
+        chooserTicks = 0;
+        markerListed = false;
+        SetTimer(nullptr, 0, 200, watchChooser);
+        EXPECT_EQ(browseForFolder("lumora-test-chooser", false, start), "");  // cancelled
+        EXPECT_TRUE(markerListed) << start;
+    }
+}
+
+// The notification area's icon of a process started on a 144-dpi screen (the system's DPI is
+// read when a process starts, so a second one is started with it): 24 pixels, not the 16-pixel
+// image that screen would enlarge.
+TEST(Shell, TrayIconHasTheSizeTheScreensDpiAsksFor) {
+    constexpr wchar_t kChild[] = L"LUMORA_TEST_TRAY_CHILD";
+    if (GetEnvironmentVariableW(kChild, nullptr, 0) > 0) {
+        HWND owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                     nullptr, nullptr);
+        const auto id = static_cast<WindowHandle>(reinterpret_cast<std::uintptr_t>(owner));
+        setTrayIcon(id, assets::find("lumora.ico"), "Lumora");
+        const int width = testing::trayIconWidth(id);
+        setTrayIcon(id);
+        ExitProcess(static_cast<UINT>(width));
+    }
+    HKEY desktop = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, &desktop),
+              ERROR_SUCCESS);
+    DWORD before = 0, size = sizeof before;
+    const bool had = RegQueryValueExW(desktop, L"LogPixels", nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(&before), &size) == ERROR_SUCCESS;
+    const DWORD dpi = 144;
+    RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                   sizeof dpi);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) +
+                           L"\" --gtest_filter=Shell.TrayIconHasTheSizeTheScreensDpiAsksFor";
+    SetEnvironmentVariableW(kChild, L"1");
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION child{};
+    const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &child) != FALSE;
+    SetEnvironmentVariableW(kChild, nullptr);
+    DWORD width = 0;
+    if (started) {
+        WaitForSingleObject(child.hProcess, 60000);
+        GetExitCodeProcess(child.hProcess, &width);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+    }
+    if (had)
+        RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&before),
+                       sizeof before);
+    else
+        RegDeleteValueW(desktop, L"LogPixels");
+    RegCloseKey(desktop);
+    ASSERT_TRUE(started);
+    if (width == 0)
+        GTEST_SKIP() << "no notification area on this desktop";
+    EXPECT_EQ(width, 24u);
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 // runs, transparent labels answering the mouse, timers, and a modal window with its own loop.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/events.h"
@@ -153,6 +156,99 @@ TEST_F(Win32RuntimeTest, MainWindowLabelsTimersAndAModalWindow) {
     EXPECT_TRUE(IsWindowEnabled(main));
     EXPECT_EQ(events(),
               (std::vector<std::string>{"created 立即生效！", "main disabled", "destroying"}));
+}
+
+// Keys as the loop takes them from the queue, with Ctrl and Shift held as given.
+void pressTab(bool control, bool shift) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = control ? 0x80 : 0;
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    pump(30);
+    keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+}
+
+TEST_F(Win32RuntimeTest, SettingsPagesAreReachedByKeyboardAndTheirHeadersStayPut) {
+    ASSERT_NE(openWindow(S), 0u);
+    const HWND tab = controlWindow(S, "选择夹1");
+    const auto headers = [tab] {
+        std::vector<std::pair<LONG, LONG>> sizes;
+        const auto count = SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0);
+        for (WPARAM i = 0; i < static_cast<WPARAM>(count); ++i) {
+            RECT item{};
+            SendMessageW(tab, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item));
+            sizes.emplace_back(item.right - item.left, item.bottom - item.top);
+        }
+        return sizes;
+    };
+    const auto before = headers();
+    ASSERT_EQ(before.size(), 6u);
+
+    // From the buttons below the pages, Ctrl+Tab and Ctrl+Shift+Tab turn them, round the end.
+    SetFocus(controlWindow(S, "立即生效"));
+    pressTab(true, false);
+    EXPECT_EQ(currentPage(S, "选择夹1"), 1);
+    pressTab(true, true);
+    pressTab(true, true);
+    EXPECT_EQ(currentPage(S, "选择夹1"), 5);
+    EXPECT_EQ(GetFocus(), controlWindow(S, "立即生效"));
+
+    // Tab reaches the tab control; Ctrl+Tab goes on turning there.
+    for (int i = 0; i < 30 && GetFocus() != tab; ++i)
+        pressTab(false, false);
+    ASSERT_EQ(GetFocus(), tab);
+    pressTab(true, false);
+    EXPECT_EQ(currentPage(S, "选择夹1"), 0);
+    EXPECT_EQ(headers(), before);
+}
+
+// A window moved to a screen of another DPI takes the rectangle Windows suggests, and its
+// controls, fonts and pictures follow: the picture buttons show the copies drawn for 200 %.
+TEST_F(Win32RuntimeTest, DpiChangeLaysTheWindowOutForTheNewScreen) {
+    const HWND main = reinterpret_cast<HWND>(openWindow(M));
+    ASSERT_NE(main, nullptr);
+    RECT original{};
+    GetWindowRect(main, &original);
+    const win32::ControlState* change = win32::findControl(M, "图形按钮1");
+    const win32::ControlState* button = win32::findControl(M, "按钮1");
+    ASSERT_TRUE(change != nullptr && change->hwnd != nullptr && button != nullptr);
+    const auto placeOf = [main](HWND control) {
+        RECT rect{};
+        GetWindowRect(control, &rect);
+        MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    const RECT at96 = placeOf(change->hwnd);
+
+    RECT suggested{original.left + 10, original.top + 20,
+                   original.left + 10 + 2 * (original.right - original.left),
+                   original.top + 20 + 2 * (original.bottom - original.top)};
+    SendMessageW(main, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+    RECT now{};
+    GetWindowRect(main, &now);
+    EXPECT_TRUE(EqualRect(&now, &suggested));
+    const RECT at192 = placeOf(change->hwnd);
+    EXPECT_EQ(at192.right - at192.left, 2 * (at96.right - at96.left));
+    EXPECT_EQ(at192.bottom - at192.top, 2 * (at96.bottom - at96.top));
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(button->hwnd, WM_GETFONT, 0, 0)),
+              win32::fontFor(button->def->font, 192));
+    const win32::Picture picture = win32::findPicture(change->def->images[0], 192);
+    EXPECT_EQ(picture.dpi, 192);
+    EXPECT_EQ(picture.width, at192.right - at192.left);
+    EXPECT_EQ(win32::findPicture(change->def->images[0], 144).width,
+              MulDiv(at96.right - at96.left, 3, 2));
+    // The mouse is reported in the definitions' pixels still.
+    PostMessageW(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2 * (84 + 5), 2 * (224 + 7)));
+    pump(50);
+    EXPECT_EQ(lastMouse.a, 5);
+    EXPECT_EQ(lastMouse.b, 7);
+
+    SendMessageW(main, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&original));
+    const RECT back = placeOf(change->hwnd);
+    EXPECT_TRUE(EqualRect(&back, &at96));
 }
 
 }  // namespace
