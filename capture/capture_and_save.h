@@ -24,6 +24,7 @@ struct CaptureOutcome {
     bool saved = false;
     std::string path;   // the complete file, when saved
     std::string error;  // a few words for a person, when not saved
+    bool skipped = false;  // a scheduled capture not taken on purpose: no file, no number
 };
 using CaptureDone = std::function<void(const CaptureOutcome&)>;
 

@@ -46,6 +46,7 @@ std::string reasonForPerson(std::string_view reason) {
         {"the folder is read-only", "保存目录是只读的"},
         {"no permission to write in the folder", "没有权限写入保存目录"},
         {"the file name is too long", "文件名太长了"},
+        {"the day folder is a link or not a folder", "当天的文件夹是一个链接或不是文件夹，截图不会写到保存目录之外"},
         {"the disk reported an error", "磁盘读写出错了"},
         {"someone removed the file while it was written", "文件在写入时被删除了"},
         {"the picture could not be encoded", "图片无法转换成JPG格式"},

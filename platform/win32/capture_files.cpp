@@ -76,6 +76,53 @@ bool processRuns(DWORD pid) {
     return running;
 }
 
+// Opens the folder `path` for as long as the handle is held: without FILE_SHARE_DELETE nobody
+// can rename or remove it meanwhile, so the path keeps naming this folder. A reparse point (a
+// link or junction) is opened as itself and refused, as is anything that is not a folder.
+HANDLE holdPlainFolder(const std::wstring& path, bool* notPlain) {
+    *notPlain = false;
+    const HANDLE folder =
+        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return folder;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(folder, &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseHandle(folder);
+        *notPlain = true;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return folder;
+}
+
+bool plainSubfolderName(const std::string& name) {
+    return name.find_first_of("/\\:") == std::string::npos && name != "." && name != "..";
+}
+
+int removeLeftoversIn(const std::wstring& wideFolder) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((wideFolder + L".lumora-*.part").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int removed = 0;
+    const DWORD self = GetCurrentProcessId();
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        const DWORD owner = partOwner(found.cFileName);
+        if (owner == 0 || owner == self || processRuns(owner))
+            continue;
+        if (DeleteFileW((wideFolder + found.cFileName).c_str()))
+            ++removed;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return removed;
+}
+
 }  // namespace
 
 
@@ -89,6 +136,8 @@ PartFile::~PartFile() {
     }
     if (fd_ >= 0)
         _close(fd_);
+    if (dirHandle_ != nullptr)
+        CloseHandle(static_cast<HANDLE>(dirHandle_));
 }
 
 void PartFile::fail(int errnoValue) {
@@ -99,18 +148,37 @@ void PartFile::noteFailure(int errnoValue) {
     fail(errnoValue == 0 ? EIO : errnoValue);
 }
 
-bool PartFile::create(const std::string& folder, unsigned long sequence) {
-    if (folder.empty()) {
+bool PartFile::create(const std::string& folder, unsigned long sequence,
+                      const std::string& subfolder) {
+    if (folder.empty() || !plainSubfolderName(subfolder)) {
         fail(ENOENT);
         return false;
     }
     folder_ = folder;
+    if (!subfolder.empty()) {
+        const std::wstring path = win32::toWide(folder + subfolder);
+        if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            fail(errnoFor(GetLastError()));
+            return false;
+        }
+        bool notPlain = false;
+        const HANDLE held = holdPlainFolder(path, &notPlain);
+        if (held == INVALID_HANDLE_VALUE) {
+            if (notPlain)
+                error_ = kSubfolderNotPlain;
+            else
+                fail(errnoFor(GetLastError()));
+            return false;
+        }
+        dirHandle_ = held;
+        folder_ = folder + subfolder + "\\";
+    }
     const std::wstring name = kPartPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(sequence) + kPartSuffix;
     // CREATE_NEW: whatever sits at that name is never opened; the file is ours from its
     // creation and only its handle is written. Not inherited by other programs.
     const HANDLE file = CreateFileW(
-        (win32::toWide(folder) + name).c_str(), GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES,
+        (win32::toWide(folder_) + name).c_str(), GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES,
         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         fail(errnoFor(GetLastError()));
@@ -183,26 +251,21 @@ std::string PartFile::publish(const std::string& base, const std::string& extens
     return {};
 }
 
-int removeLeftoverPartFiles(const std::string& folder) {
-    if (folder.empty())
+int removeLeftoverPartFiles(const std::string& folder, const std::string& subfolder) {
+    if (folder.empty() || !plainSubfolderName(subfolder))
         return 0;
-    const std::wstring wideFolder = win32::toWide(folder);
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((wideFolder + L".lumora-*.part").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    int removed = 0;
-    const DWORD self = GetCurrentProcessId();
-    do {
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-        const DWORD owner = partOwner(found.cFileName);
-        if (owner == 0 || owner == self || processRuns(owner))
-            continue;
-        if (DeleteFileW((wideFolder + found.cFileName).c_str()))
-            ++removed;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    HANDLE held = nullptr;
+    std::wstring wideFolder = win32::toWide(folder);
+    if (!subfolder.empty()) {
+        bool notPlain = false;
+        held = holdPlainFolder(wideFolder + win32::toWide(subfolder), &notPlain);
+        if (held == INVALID_HANDLE_VALUE)
+            return 0;
+        wideFolder += win32::toWide(subfolder) + L"\\";
+    }
+    const int removed = removeLeftoversIn(wideFolder);
+    if (held != nullptr)
+        CloseHandle(held);
     return removed;
 }
 
