@@ -120,6 +120,45 @@ TEST(CaptureFiles, HiddenUntilPublishedNeverReplacingAndLeftoversOfEndedProcesse
     EXPECT_EQ(count, 3);
 }
 
+// A day folder is made when missing and held while the file is written, so it cannot be
+// renamed away meanwhile; a link (a reparse point) or a file at its name is never used, and
+// nothing lands where a link points. Leftovers go inside a day folder too.
+TEST(CaptureFiles, DayFoldersAreMadeHeldAndNeverReachedThroughALink) {
+    TempFolder dir, outside;
+    const std::uint8_t data[] = {'B', 'M', 1, 2, 3};
+    {
+        PartFile file;
+        ASSERT_TRUE(file.create(dir.folder(), 1, "2026-12-08")) << file.error();
+        EXPECT_FALSE(MoveFileW((dir.path / "2026-12-08").wstring().c_str(),
+                               (dir.path / "moved").wstring().c_str()));
+        ASSERT_TRUE(file.write(data, sizeof data));
+        EXPECT_EQ(file.publish("截图", ".bmp"), dir.folder() + "2026-12-08\\截图.bmp");
+    }
+    EXPECT_EQ(readAll(dir.path / "2026-12-08" / u8"截图.bmp").size(), 5u);
+    PartFile again;
+    ASSERT_TRUE(again.create(dir.folder(), 2, "2026-12-08"));
+    ASSERT_TRUE(again.write(data, 2));
+    EXPECT_EQ(again.publish("截图", ".bmp"), dir.folder() + "2026-12-08\\截图 (2).bmp");
+
+    std::ofstream(dir.path / "2026-12-10") << "a file of the user";
+    PartFile onAFile;
+    EXPECT_FALSE(onAFile.create(dir.folder(), 3, "2026-12-10"));
+    EXPECT_EQ(onAFile.error(), kSubfolderNotPlain);
+    // Where links can be made here (Wine makes them as Unix links).
+    if (CreateSymbolicLinkW((dir.path / "2026-12-09").wstring().c_str(),
+                            outside.path.wstring().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+        PartFile throughLink;
+        EXPECT_FALSE(throughLink.create(dir.folder(), 4, "2026-12-09"));
+        EXPECT_TRUE(fs::is_empty(outside.path));
+    }
+    PartFile escaping;
+    EXPECT_FALSE(escaping.create(dir.folder(), 5, ".."));
+
+    std::ofstream(dir.path / "2026-12-08" / ".lumora-999999996-1.part") << "x";
+    EXPECT_EQ(removeLeftoverPartFiles(dir.folder(), "2026-12-08"), 1);
+    EXPECT_FALSE(fs::exists(dir.path / "2026-12-08" / ".lumora-999999996-1.part"));
+}
+
 TEST(CaptureFiles, JpegWrittenThroughThePartFileIsCompleteAndConvertingAgreesWithIt) {
     TempFolder dir;
     std::vector<std::uint8_t> pixels(64 * 48 * 4);
