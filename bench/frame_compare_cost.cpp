@@ -47,9 +47,9 @@ void measure(const char* name, const Bytes& a, const Bytes& b,
     for (int i = 0; i < repetitions; ++i) {
         const auto start = std::chrono::steady_clock::now();
         const bool same = samePicture(a, b, ignored);
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                               start)
-                         .count());
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
         if (same != expected) {
             std::fprintf(stderr, "%s: compared %s, expected %s\n", name, same ? "same" : "changed",
                          expected ? "same" : "changed");

@@ -299,8 +299,8 @@ public:
         if (folder.empty() || !tidied_.insert(folder + '\0' + subfolder).second)
             return;
         std::lock_guard lock(mutex_);
-        enqueueLocked({[folder, subfolder] { platform::removeLeftoverPartFiles(folder, subfolder); },
-                       false});
+        enqueueLocked(
+            {[folder, subfolder] { platform::removeLeftoverPartFiles(folder, subfolder); }, false});
     }
 
     // GUI thread: tells every finished capture at the head of the order.
@@ -472,10 +472,8 @@ void captureAndSave(platform::WindowHandle window, CaptureKind kind, CaptureDone
     if (scheduled) {
         if (auto why = scheduledPause(settings, folder)) {
             if (done) {
-                platform::postToGuiThread(
-                    [done = std::move(done), outcome = skipped(std::move(*why))] {
-                        done(outcome);
-                    });
+                platform::postToGuiThread([done = std::move(done),
+                                           outcome = skipped(std::move(*why))] { done(outcome); });
             }
             return;
         }

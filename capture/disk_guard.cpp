@@ -48,15 +48,16 @@ bool scheduledCapturesHaveRoom(const std::string& folder,
     if (!paused() && space->available < floor) {
         paused() = true;
         say("定时截图已暂停",
-            "保存目录所在的磁盘只剩 " + free + " 可用空间，为了不把磁盘占满，定时截图和间断截图暂停了。\n" +
+            "保存目录所在的磁盘只剩 " + free +
+                " 可用空间，为了不把磁盘占满，定时截图和间断截图暂停了。\n" +
                 "腾出空间后会自动继续；按键截图不受影响。\n保存目录：" + folder,
             "scheduled captures paused: only " + free + " free on the disk of " + folder +
                 " (they need " + spaceText(floor) + ")");
     } else if (paused() && space->available >= floor + margin) {
         paused() = false;
         say("定时截图已继续",
-            "保存目录所在的磁盘现在有 " + free + " 可用空间，定时截图和间断截图继续进行。\n保存目录：" +
-                folder,
+            "保存目录所在的磁盘现在有 " + free +
+                " 可用空间，定时截图和间断截图继续进行。\n保存目录：" + folder,
             "scheduled captures resumed: " + free + " free on the disk of " + folder);
     }
     return !paused();

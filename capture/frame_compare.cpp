@@ -40,9 +40,9 @@ std::int64_t countChanged(const std::uint8_t* a, const std::uint8_t* b, int from
     for (int x = from; x < to && changed <= limit; x += kBlockPixels) {
         const int end = std::min(to, x + kBlockPixels);
         const std::size_t offset = 3 * static_cast<std::size_t>(x);
-        if (end - x == kBlockPixels ? !blockDiffers(a + offset, b + offset)
-                                    : std::memcmp(a + offset, b + offset,
-                                                  3 * static_cast<std::size_t>(end - x)) == 0)
+        if (end - x == kBlockPixels
+                ? !blockDiffers(a + offset, b + offset)
+                : std::memcmp(a + offset, b + offset, 3 * static_cast<std::size_t>(end - x)) == 0)
             continue;
         for (int p = x; p < end; ++p) {
             const std::size_t at = 3 * static_cast<std::size_t>(p);
@@ -66,7 +66,8 @@ std::optional<BmpPixels> bmpPixels(const platform::Bytes& image) {
         height <= 0)
         return std::nullopt;
     const std::size_t stride = ((24 * static_cast<std::size_t>(width) + 31) & ~std::size_t{31}) / 8;
-    if (offset > image.size() || (image.size() - offset) / stride < static_cast<std::size_t>(height))
+    if (offset > image.size() ||
+        (image.size() - offset) / stride < static_cast<std::size_t>(height))
         return std::nullopt;
     return BmpPixels{image.data() + offset, width, height, stride};
 }
@@ -101,8 +102,8 @@ std::vector<ScreenRect> placesInPicture(std::span<const ScreenRect> onScreen, Sc
         const auto x0 = mapX(r.x, false), x1 = mapX(std::int64_t{r.x} + r.width, true);
         const auto y0 = mapY(r.y, false), y1 = mapY(std::int64_t{r.y} + r.height, true);
         if (x1 > x0 && y1 > y0)
-            places.push_back({static_cast<int>(x0), static_cast<int>(y0),
-                              static_cast<int>(x1 - x0), static_cast<int>(y1 - y0)});
+            places.push_back({static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                              static_cast<int>(y1 - y0)});
     }
     return places;
 }

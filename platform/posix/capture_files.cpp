@@ -70,7 +70,6 @@ int openSubfolder(int dirFd, const std::string& name) {
 
 }  // namespace
 
-
 PartFile::~PartFile() {
     if (fd_ >= 0)
         ::close(fd_);
@@ -203,8 +202,8 @@ int removeLeftoverPartFiles(const std::string& folder, const std::string& subfol
     if (dirFd < 0)
         return 0;
     if (!subfolder.empty()) {
-        const int subFd = ::openat(dirFd, subfolder.c_str(),
-                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int subFd =
+            ::openat(dirFd, subfolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         ::close(dirFd);
         if (subFd < 0)
             return 0;

@@ -81,10 +81,9 @@ bool processRuns(DWORD pid) {
 // link or junction) is opened as itself and refused, as is anything that is not a folder.
 HANDLE holdPlainFolder(const std::wstring& path, bool* notPlain) {
     *notPlain = false;
-    const HANDLE folder =
-        CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE folder = CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return folder;
     BY_HANDLE_FILE_INFORMATION info{};
@@ -124,7 +123,6 @@ int removeLeftoversIn(const std::wstring& wideFolder) {
 }
 
 }  // namespace
-
 
 PartFile::~PartFile() {
     if (fd_ >= 0 && !published_) {

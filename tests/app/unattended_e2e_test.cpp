@@ -108,7 +108,8 @@ TEST_F(UnattendedE2E, ANearlyFullDiskPausesTheScheduleButNotTheKeys) {
         EXPECT_TRUE(program.waitForFiles(3, 5s));
         const auto names = program.files();
         ASSERT_GE(names.size(), 3u);
-        EXPECT_EQ(names.back(), fixedStem(static_cast<int>(names.size()), "_【间断截图】") + ".jpg");
+        EXPECT_EQ(names.back(),
+                  fixedStem(static_cast<int>(names.size()), "_【间断截图】") + ".jpg");
         const std::string errors = program.errors();
         EXPECT_EQ(errors.find("paused"), errors.rfind("paused")) << errors;
         EXPECT_NE(errors.find("scheduled captures paused"), std::string::npos) << errors;

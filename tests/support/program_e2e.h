@@ -179,8 +179,7 @@ public:
     // Takes the program's windows off the screen (it keeps running and watching the keys), for
     // a test that compares captures with the screen: the advert label blinks every second.
     void unmapWindows() {
-        runCommand("xdotool search --onlyvisible --pid " +
-                   std::to_string(process_.processId()) +
+        runCommand("xdotool search --onlyvisible --pid " + std::to_string(process_.processId()) +
                    " --name '^Lumora' windowunmap --sync %@ 2>/dev/null");
     }
 
