@@ -492,6 +492,8 @@ TEST_F(CaptureTest, UnchangedScheduledFramesAreSkippedWithoutUsingANumber) {
                                         [&](const auto& outcome) { told.push_back(outcome); });
         lumora::capture::finishPendingCaptures();
     };
+    // The window manager has framed the new main window, and the screen shows it all.
+    waitUntil([] { return false; }, 500ms);
     interval();
     // The program's own window moves between the frames: where it was and where it is are
     // left out.
@@ -500,7 +502,7 @@ TEST_F(CaptureTest, UnchangedScheduledFramesAreSkippedWithoutUsingANumber) {
     runCommand("xdotool windowmove " + std::to_string(lumora::ui::windowHandle(kMainWindow)) + " " +
                std::to_string(left + 160) + " " + std::to_string(top + 90));
     ASSERT_TRUE(waitUntil([&] { return lumora::ui::windowLeft(kMainWindow) != left; }, 3s));
-    waitUntil([] { return false; }, 300ms);
+    waitUntil([] { return false; }, 500ms);
     interval();
     interval();
     EXPECT_EQ(listFolder(dir_.path()), Names{stem(7, "_【间断截图】") + ".bmp"});
