@@ -10,20 +10,25 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "assets/assets.h"
+#include "capture/disk_guard.h"
 #include "capture/file_naming.h"
+#include "capture/frame_compare.h"
 #include "capture/loss_report.h"
 #include "capture/retention.h"
 #include "platform/capture_files.h"
+#include "platform/clock.h"
 #include "platform/desktop_session.h"
 #include "platform/files.h"
 #include "platform/gui_thread.h"
 #include "platform/image_encoding.h"
+#include "platform/screen_lock.h"
 #include "platform/sound.h"
 #include "settings/settings_store.h"
 #include "ui/runtime.h"
@@ -55,16 +60,31 @@ CaptureOutcome lost(std::string why) {
     return {false, {}, std::move(why)};
 }
 
-// Everything fixed when the capture was asked for; a worker only adds the outcome.
+CaptureOutcome skipped(std::string why) {
+    return {false, {}, std::move(why), true};
+}
+
+// Everything fixed when the capture was asked for; a worker only adds the outcome. A scheduled
+// capture that may be skipped as unchanged gets its name and number only once its picture has
+// arrived and was compared (`named`).
 struct Capture {
     std::uint64_t sequence = 0;
+    CaptureKind kind = CaptureKind::Manual;
     std::string folder;
+    std::string subfolder;  // the day folder inside `folder`, or empty
     std::string stem;
     ImageEngine engine = ImageEngine::Bmp;
     std::int64_t number = 0;
     int soundChoice = 0;
+    bool dayFolders = false;
     CaptureDone done;           // GUI thread only
     bool pictureAsked = false;  // GUI thread only: the snapshot has not answered yet
+    bool named = false;         // GUI thread only: stem, day folder and number are fixed
+    // For the comparison, as the screen was when the capture was asked for (GUI thread only).
+    bool compare = false;
+    std::vector<platform::ScreenRect> ownWindows;
+    std::optional<platform::ScreenRect> area;
+    const platform::Bytes* keptPicture = nullptr;  // the frame it saved, as the last one
     // Under the pipeline's mutex.
     bool finished = false;
     CaptureOutcome outcome;
@@ -77,7 +97,8 @@ struct Capture {
 CaptureOutcome writeCapture(const Capture& capture, const platform::Bytes& image,
                             const std::function<void()>& beforeName) {
     platform::PartFile file;
-    if (!file.create(capture.folder, static_cast<unsigned long>(capture.sequence)))
+    if (!file.create(capture.folder, static_cast<unsigned long>(capture.sequence),
+                     capture.subfolder))
         return lost(file.error());
     std::string extension = ".bmp";
     if (capture.engine == ImageEngine::Jpg || capture.engine == ImageEngine::Png) {
@@ -196,8 +217,24 @@ public:
 
     void start(const std::shared_ptr<Capture>& capture) {
         order_.push_back(capture);
-        capture->counterTicket = counter_.request(capture->number);
         tidy(capture->folder);
+    }
+
+    // GUI thread: fixes the capture's name, day folder and number (after which the counter
+    // advances), and asks for the number to be stored.
+    void name(Capture& capture) {
+        CaptureSettings& settings = captureSettings();
+        const platform::DateTime clock = platform::now();
+        capture.stem = makeFileStem(capture.kind, settings, clock);
+        capture.number = settings.captureCounter;
+        if (capture.dayFolders) {
+            capture.subfolder = dayFolderName(clock);
+            tidy(capture.folder, capture.subfolder);
+        }
+        if (settings.captureCounter < std::numeric_limits<std::int64_t>::max())
+            ++settings.captureCounter;
+        capture.counterTicket = counter_.request(capture.number);
+        capture.named = true;
     }
 
     // GUI thread: the snapshot answered.
@@ -206,7 +243,28 @@ public:
         if (!capture->pictureAsked)
             return;  // told as lost already (the program was ending)
         capture->pictureAsked = false;
-        if (capture->folder.empty() || image.empty()) {
+        auto picture = std::make_shared<const platform::Bytes>(std::move(image));
+        if (!capture->named) {
+            // Compared before anything is encoded; a frame equal to its schedule's last one
+            // ends here, with no number used.
+            if (capture->compare && !picture->empty() && !capture->folder.empty()) {
+                UnchangedFrames::Frame frame{picture, {}};
+                if (capture->area) {
+                    if (const auto pixels = bmpPixels(*picture)) {
+                        frame.ignored = placesInPicture(capture->ownWindows, *capture->area,
+                                                        pixels->width, pixels->height);
+                    }
+                }
+                if (!frames_.keep(scheduleOf(capture->kind), std::move(frame),
+                                  UnchangedFrames::Clock::now())) {
+                    finish(*capture, skipped("the picture did not change"));
+                    return;
+                }
+                capture->keptPicture = picture.get();
+            }
+            name(*capture);
+        }
+        if (capture->folder.empty() || picture->empty()) {
             // Nothing to save: no file at all rather than an empty one under a capture's name.
             CaptureOutcome outcome =
                 capture->folder.empty()
@@ -222,10 +280,10 @@ public:
             std::unique_lock lock(mutex_);
             slotFree_.wait(lock, [&] { return inFlight_ < kMaxPicturesInFlight; });
             ++inFlight_;
-            enqueueLocked({[this, capture, picture = std::move(image)] {
+            enqueueLocked({[this, capture, picture = std::move(picture)] {
                                bool stored = true;
                                bool named = false;
-                               CaptureOutcome outcome = writeCapture(*capture, picture, [&] {
+                               CaptureOutcome outcome = writeCapture(*capture, *picture, [&] {
                                    stored = counter_.waitStored(capture->counterTicket);
                                    named = true;
                                });
@@ -238,12 +296,14 @@ public:
         }
     }
 
-    // GUI thread: clears the leftovers of killed runs from `folder`, once per folder and run.
-    void tidy(const std::string& folder) {
-        if (folder.empty() || !tidied_.insert(folder).second)
+    // GUI thread: clears the leftovers of killed runs from `folder` (or its day folder
+    // `subfolder`), once per folder and run.
+    void tidy(const std::string& folder, const std::string& subfolder = {}) {
+        if (folder.empty() || !tidied_.insert(folder + '\0' + subfolder).second)
             return;
         std::lock_guard lock(mutex_);
-        enqueueLocked({[folder] { platform::removeLeftoverPartFiles(folder); }, false});
+        enqueueLocked(
+            {[folder, subfolder] { platform::removeLeftoverPartFiles(folder, subfolder); }, false});
     }
 
     // GUI thread: tells every finished capture at the head of the order.
@@ -277,6 +337,11 @@ public:
         for (const auto& capture : order_) {
             if (capture->pictureAsked) {
                 capture->pictureAsked = false;
+                // A scheduled frame with no number yet is simply not taken.
+                if (!capture->named) {
+                    finish(*capture, skipped("the program ended before the picture arrived"));
+                    continue;
+                }
                 capture->counterStored = counter_.waitStored(capture->counterTicket);
                 finish(*capture, lost("the program ended before the picture arrived"));
             }
@@ -287,6 +352,8 @@ public:
 
 private:
     static constexpr std::size_t kMaxPicturesInFlight = 4;
+
+    static int scheduleOf(CaptureKind kind) { return kind == CaptureKind::Timed ? 0 : 1; }
 
     // Any thread.
     void finish(Capture& capture, CaptureOutcome outcome) {
@@ -299,6 +366,15 @@ private:
     }
 
     void tell(const Capture& capture, const CaptureOutcome& outcome) {
+        if (outcome.skipped) {
+            if (capture.done)
+                capture.done(outcome);
+            return;
+        }
+        // A frame kept as its schedule's last one that never became a file: the next frame is
+        // compared with nothing, and saved.
+        if (!outcome.saved && capture.keptPicture != nullptr)
+            frames_.forget(scheduleOf(capture.kind), capture.keptPicture);
         if (capture.counterStored)
             reportCounterStored();
         else
@@ -373,6 +449,7 @@ private:
     CounterStore counter_;
     std::deque<std::shared_ptr<Capture>> order_;  // GUI thread only
     std::set<std::string> tidied_;                // GUI thread only
+    UnchangedFrames frames_;                      // GUI thread only
 };
 
 std::uint64_t nextSequence() {
@@ -380,24 +457,52 @@ std::uint64_t nextSequence() {
     return ++sequence;
 }
 
+// Why a scheduled capture is not taken now, or nothing when it is.
+std::optional<std::string> scheduledPause(const CaptureSettings& settings,
+                                          const std::string& folder) {
+    if (settings.pauseWhenLocked && platform::screenLocked())
+        return "the screen is locked";
+    if (!folder.empty() && !scheduledCapturesHaveRoom(folder))
+        return "the disk is almost full";
+    return std::nullopt;
+}
+
 }  // namespace
 
 void captureAndSave(platform::WindowHandle window, CaptureKind kind, CaptureDone done) {
     CaptureSettings& settings = captureSettings();
+    const bool scheduled = kind != CaptureKind::Manual;
+    std::string folder = captureFolder();
+    if (scheduled) {
+        if (auto why = scheduledPause(settings, folder)) {
+            if (done) {
+                platform::postToGuiThread([done = std::move(done),
+                                           outcome = skipped(std::move(*why))] { done(outcome); });
+            }
+            return;
+        }
+    }
     auto capture = std::make_shared<Capture>();
     capture->sequence = nextSequence();
-    capture->stem = makeFileStem(kind);
-    capture->folder = captureFolder();
+    capture->kind = kind;
+    capture->folder = std::move(folder);
     capture->engine = settings.imageEngine;
-    capture->number = settings.captureCounter;
     capture->soundChoice = settings.soundChoice;
+    capture->dayFolders = settings.dayFolders;
     capture->done = std::move(done);
     capture->pictureAsked = true;
-    // The number belongs to this capture from now on, whatever answers first.
-    if (settings.captureCounter < std::numeric_limits<std::int64_t>::max())
-        ++settings.captureCounter;
     Pipeline& pipeline = Pipeline::instance();
     pipeline.start(capture);
+    if (scheduled && settings.skipUnchanged) {
+        // Named once the picture is compared; where the program's own windows are now is
+        // what the picture will show of them.
+        capture->compare = true;
+        capture->ownWindows = ui::shownWindowRects();
+        capture->area = platform::desktopSession().snapshotArea(window);
+    } else {
+        // The number belongs to this capture from now on, whatever answers first.
+        pipeline.name(*capture);
+    }
     platform::desktopSession().requestSnapshot(
         window, settings.outputWidth, settings.outputHeight,
         [capture](platform::Bytes image, std::string failure) {

@@ -22,8 +22,9 @@ namespace lumora::capture {
 // captures are told in the order they were asked for.
 struct CaptureOutcome {
     bool saved = false;
-    std::string path;   // the complete file, when saved
-    std::string error;  // a few words for a person, when not saved
+    std::string path;      // the complete file, when saved
+    std::string error;     // a few words for a person, when not saved
+    bool skipped = false;  // a scheduled capture not taken on purpose: no file, no number
 };
 using CaptureDone = std::function<void(const CaptureOutcome&)>;
 

@@ -1,5 +1,6 @@
 #include "capture/file_naming.h"
 
+#include <cstdio>
 #include <string_view>
 
 #include "platform/files.h"
@@ -88,6 +89,13 @@ std::string makeFileStem(CaptureKind kind, const CaptureSettings& settings,
 
 std::string makeFileStem(CaptureKind kind) {
     return makeFileStem(kind, captureSettings(), platform::now());
+}
+
+std::string dayFolderName(platform::DateTime clock) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%04d-%02d-%02d", platform::yearOf(clock),
+                  platform::monthOf(clock), platform::dayOf(clock));
+    return name;
 }
 
 }  // namespace lumora::capture

@@ -27,4 +27,8 @@ std::string makeFileStem(CaptureKind kind, const CaptureSettings& settings,
 // The same with the process-wide settings and the clock read once, now.
 std::string makeFileStem(CaptureKind kind);
 
+// The sub-folder of the capture folder that captures of the local date of `clock` go into
+// when captures are kept in a folder per day: "2026-12-08".
+std::string dayFolderName(platform::DateTime clock);
+
 }  // namespace lumora::capture

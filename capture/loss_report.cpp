@@ -80,6 +80,8 @@ std::string reasonForPerson(std::string_view reason) {
         {"the file name is too long", "文件名太长了"},
         {"the file name has characters the folder does not allow",
          "文件名中有保存目录不允许的字符（如 < > : \" | ? *），请在设置里修改自定义前缀"},
+        {"the day folder is a link or not a folder",
+         "当天的文件夹是一个链接或不是文件夹，截图不会写到保存目录之外"},
         {"the disk reported an error", "磁盘读写出错了"},
         {"someone removed the file while it was written", "文件在写入时被删除了"},
         {"the picture could not be encoded", "图片无法转换成JPG格式"},

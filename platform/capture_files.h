@@ -19,9 +19,13 @@ public:
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
-    // Creates the hidden file in `folder` (ending with "/"). False with error() set when the
-    // folder cannot take it.
-    bool create(const std::string& folder, unsigned long sequence);
+    // Creates the hidden file in `folder` (ending with the separator), or in its sub-folder
+    // `subfolder` (a single name), which is made when missing. The sub-folder is never reached
+    // through a link: a link, or anything else that is not a plain folder, at that name fails,
+    // so nothing is written outside `folder`. False with error() set when the folder cannot
+    // take the file.
+    bool create(const std::string& folder, unsigned long sequence,
+                const std::string& subfolder = {});
     // The descriptor to write through; -1 before create.
     int descriptor() const { return fd_; }
     bool write(const std::uint8_t* data, std::size_t size);
@@ -39,8 +43,9 @@ public:
 private:
     void fail(int errnoValue);
 
-    std::string folder_;
+    std::string folder_;  // where the file is, sub-folder included
     int dirFd_ = -1;
+    void* dirHandle_ = nullptr;  // Windows: the sub-folder, held open so it cannot be swapped
     int fd_ = -1;
     std::string name_;
     bool published_ = false;
@@ -50,7 +55,11 @@ private:
 // Removes ".lumora-<pid>-<n>.part" files of `folder` whose process no longer runs, and nothing
 // else: not the files of a running instance, not names that only look alike. Returns how many
 // were removed.
-int removeLeftoverPartFiles(const std::string& folder);
+// With `subfolder`, in that sub-folder of `folder`, when it is a plain folder (never a link).
+int removeLeftoverPartFiles(const std::string& folder, const std::string& subfolder = {});
+
+// What a capture into a sub-folder that is a link (or not a folder) fails with.
+inline constexpr const char* kSubfolderNotPlain = "the day folder is a link or not a folder";
 
 // A few words for a person about a failed file operation (errno value).
 std::string fileErrorText(int errnoValue);

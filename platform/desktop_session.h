@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/types.h"
@@ -31,6 +32,14 @@ public:
         Bytes image = takeSnapshot(window, width, height);
         std::string failure = image.empty() ? lastFailure() : std::string();
         done(std::move(image), std::move(failure));
+    }
+
+    // The screen rectangle a snapshot of `window` (0: the primary screen) shows now, in the
+    // coordinates the program's own windows are placed in; nothing when this session cannot
+    // tell. Lets a caller find its own windows in the picture.
+    virtual std::optional<ScreenRect> snapshotArea(WindowHandle window) {
+        (void)window;
+        return std::nullopt;
     }
 
     // The window that has the focus, whichever program it belongs to; 0 when none is known.

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/types.h"
 #include "ui/model.h"
@@ -44,6 +45,9 @@ bool windowMinimized(std::string_view window);
 int windowLeft(std::string_view window);
 int windowTop(std::string_view window);
 void setWindowAlwaysOnTop(std::string_view window, bool onTop);
+// The outer rectangles of every window of the program now on the screen (windows, menus,
+// balloons, the splash), in screen pixels: what a capture may show of the program itself.
+std::vector<platform::ScreenRect> shownWindowRects();
 
 // Caption of buttons, checkboxes, radios and labels; text of edit boxes.
 std::string controlText(std::string_view window, std::string_view control);

@@ -56,8 +56,19 @@ bool procFdAvailable() {
     return available;
 }
 
-}  // namespace
+// Opens `name` inside `dirFd` as a folder, never through a link; made first when missing.
+// -1 with errno set, ELOOP or ENOTDIR when something else sits at the name.
+int openSubfolder(int dirFd, const std::string& name) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = retryOnInterrupt([&] { return ::openat(dirFd, name.c_str(), flags); });
+    if (fd >= 0 || errno != ENOENT)
+        return fd;
+    if (::mkdirat(dirFd, name.c_str(), 0777) != 0 && errno != EEXIST)
+        return -1;
+    return retryOnInterrupt([&] { return ::openat(dirFd, name.c_str(), flags); });
+}
 
+}  // namespace
 
 PartFile::~PartFile() {
     if (fd_ >= 0)
@@ -76,8 +87,10 @@ void PartFile::noteFailure(int errnoValue) {
     fail(errnoValue == 0 ? EIO : errnoValue);
 }
 
-bool PartFile::create(const std::string& folder, unsigned long sequence) {
-    if (folder.empty()) {
+bool PartFile::create(const std::string& folder, unsigned long sequence,
+                      const std::string& subfolder) {
+    if (folder.empty() || subfolder.find('/') != std::string::npos || subfolder == "." ||
+        subfolder == "..") {
         fail(ENOENT);
         return false;
     }
@@ -87,6 +100,21 @@ bool PartFile::create(const std::string& folder, unsigned long sequence) {
     if (dirFd_ < 0) {
         fail(errno);
         return false;
+    }
+    if (!subfolder.empty()) {
+        // Everything from here on goes through the sub-folder's own descriptor: a link put in
+        // its place later does not lead the file anywhere else.
+        const int subFd = openSubfolder(dirFd_, subfolder);
+        if (subFd < 0) {
+            if (errno == ELOOP || errno == ENOTDIR)
+                error_ = kSubfolderNotPlain;
+            else
+                fail(errno);
+            return false;
+        }
+        ::close(dirFd_);
+        dirFd_ = subFd;
+        folder_ = folder + subfolder + "/";
     }
     const std::string name = partName(static_cast<long>(::getpid()), sequence);
     // O_EXCL|O_NOFOLLOW: whatever sits at that name (a link someone put there) is never
@@ -167,12 +195,20 @@ std::string PartFile::publish(const std::string& base, const std::string& extens
     return {};
 }
 
-int removeLeftoverPartFiles(const std::string& folder) {
+int removeLeftoverPartFiles(const std::string& folder, const std::string& subfolder) {
     if (folder.empty())
         return 0;
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return 0;
+    if (!subfolder.empty()) {
+        const int subFd =
+            ::openat(dirFd, subfolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(dirFd);
+        if (subFd < 0)
+            return 0;
+        dirFd = subFd;
+    }
     DIR* dir = ::fdopendir(dirFd);
     if (dir == nullptr) {
         ::close(dirFd);

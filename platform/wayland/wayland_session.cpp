@@ -282,6 +282,19 @@ public:
         startNext();
     }
 
+    // The screen as XWayland places it, where the program's windows live; an X client's window
+    // through X. The focused window of the compositor has no rectangle the program can know.
+    std::optional<ScreenRect> snapshotArea(WindowHandle window) override {
+        if (window != 0 && !isFocusedWindowHandle(window))
+            return x11::snapshotArea(window);
+        if (window != 0)
+            return std::nullopt;
+        const auto layout = x11::screenLayout();
+        if (!layout)
+            return std::nullopt;
+        return ScreenRect{layout->x, layout->y, layout->width, layout->height};
+    }
+
     WindowHandle foregroundWindow() override {
         if (desktop_ == Desktop::Sway) {
             if (auto tree = swayIpcQuery(swaySocket_, kSwayGetTree)) {

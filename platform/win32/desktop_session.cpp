@@ -162,6 +162,19 @@ public:
         return image;
     }
 
+    std::optional<ScreenRect> snapshotArea(WindowHandle window) override {
+        RECT rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+        if (window != 0) {
+            const HWND hwnd = win32::toHwnd(window);
+            if (!IsWindow(hwnd))
+                return std::nullopt;
+            rect = captureRect(hwnd);
+        }
+        if (rect.right <= rect.left || rect.bottom <= rect.top)
+            return std::nullopt;
+        return ScreenRect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+    }
+
     WindowHandle foregroundWindow() override { return win32::fromHwnd(GetForegroundWindow()); }
 
     std::int32_t asyncKeyState(int virtualKey) override {

@@ -304,9 +304,52 @@ QImage toRgb32(XImage* image, Visual* visual) {
     return out;
 }
 
+// The root-window rectangle a snapshot of `window` shows: the primary screen for 0, else the
+// window manager's frame around the window. False when the id names no window.
+bool sourceRect(Display* display, WindowHandle window, Window* root, Rect* source) {
+    *root = DefaultRootWindow(display);
+    if (window == 0) {
+        XWindowAttributes rootAttributes{};
+        x11::ErrorTrap trap(display);
+        if (!XGetWindowAttributes(display, *root, &rootAttributes) || trap.failed())
+            return false;
+        *source =
+            primaryScreenRect(display, *root, {0, 0, rootAttributes.width, rootAttributes.height});
+        return true;
+    }
+    Window frame = 0;
+    if (!findFrame(display, static_cast<Window>(window), &frame, root))
+        return false;
+    XWindowAttributes attributes{};
+    x11::ErrorTrap trap(display);
+    if (!XGetWindowAttributes(display, frame, &attributes) || trap.failed())
+        return false;
+    if (frame == *root) {
+        *source = {0, 0, attributes.width, attributes.height};
+    } else {
+        *source = {attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
+                   attributes.height + 2 * attributes.border_width};
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace x11 {
+
+std::optional<ScreenRect> snapshotArea(WindowHandle window) {
+    if (window > 0x1FFFFFFFu)
+        return std::nullopt;
+    std::lock_guard lock(grabMutex());
+    Display* display = grabber().display();
+    if (!display)
+        return std::nullopt;
+    Window root = 0;
+    Rect source;
+    if (!sourceRect(display, window, &root, &source) || source.width <= 0 || source.height <= 0)
+        return std::nullopt;
+    return ScreenRect{source.x, source.y, source.width, source.height};
+}
 
 std::optional<ScreenLayout> screenLayout() {
     std::lock_guard lock(grabMutex());
@@ -342,30 +385,8 @@ Bytes takeSnapshot(WindowHandle window, int width, int height) {
 
     Window root = DefaultRootWindow(display);
     Rect source;
-    if (window == 0) {
-        XWindowAttributes rootAttributes{};
-        {
-            x11::ErrorTrap trap(display);
-            if (!XGetWindowAttributes(display, root, &rootAttributes) || trap.failed())
-                return {};
-        }
-        source =
-            primaryScreenRect(display, root, {0, 0, rootAttributes.width, rootAttributes.height});
-    } else {
-        Window frame = 0;
-        if (!findFrame(display, static_cast<Window>(window), &frame, &root))
-            return {};
-        XWindowAttributes attributes{};
-        x11::ErrorTrap trap(display);
-        if (!XGetWindowAttributes(display, frame, &attributes) || trap.failed())
-            return {};
-        if (frame == root) {
-            source = {0, 0, attributes.width, attributes.height};
-        } else {
-            source = {attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
-                      attributes.height + 2 * attributes.border_width};
-        }
-    }
+    if (!sourceRect(display, window, &root, &source))
+        return {};
     if (source.width <= 0 || source.height <= 0)
         return {};
 

@@ -10,6 +10,9 @@ public:
     Bytes takeSnapshot(WindowHandle window, int width, int height) override {
         return x11::takeSnapshot(window, width, height);
     }
+    std::optional<ScreenRect> snapshotArea(WindowHandle window) override {
+        return x11::snapshotArea(window);
+    }
     WindowHandle foregroundWindow() override { return x11::foregroundWindow(); }
     std::int32_t asyncKeyState(int virtualKey) override { return x11::asyncKeyState(virtualKey); }
     bool watchCaptureKeys(KeyChanged changed) override {

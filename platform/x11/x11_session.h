@@ -14,6 +14,9 @@ std::unique_ptr<DesktopSession> makeSession();
 // The operations behind the session, each on a connection of its own.
 Bytes takeSnapshot(WindowHandle window, int width, int height);
 std::int32_t asyncKeyState(int virtualKey);
+// The root-window rectangle takeSnapshot(window) grabs: the primary screen, or the window's
+// frame.
+std::optional<ScreenRect> snapshotArea(WindowHandle window);
 WindowHandle foregroundWindow();
 bool watchCaptureKeys(DesktopSession::KeyChanged changed);
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <QGuiApplication>
 #include <QImage>
+#include <QProcess>
 #include <QScreen>
 #include <algorithm>
 #include <atomic>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "assets/assets.h"
+#include "capture/disk_guard.h"
 #include "capture/file_naming.h"
 #include "capture/schedule.h"
 #include "platform/clock.h"
@@ -484,6 +486,137 @@ TEST_F(CaptureTest, IntervalTickCapturesByItsScope) {
     const auto screen = readBmpInfo(readFile(file(stem(7, "_【间断截图】") + ".bmp")));
     ASSERT_TRUE(screen);
     EXPECT_EQ(screen->width, screenSize().width());
+}
+
+// --- unattended use ---
+
+// Skipping unchanged frames on the screen this test shows (the main window, whose advert label
+// may blink, is left out): the first interval frame is saved, the same picture again uses no
+// number; a timed frame compares with its own last frame; key presses are always saved; a
+// window of another program that appears is a change.
+TEST_F(CaptureTest, UnchangedScheduledFramesAreSkippedWithoutUsingANumber) {
+    auto& s = captureSettings();
+    s.skipUnchanged = true;
+    s.intervalCaptureMode = ScheduleMode::WholeScreen;
+    s.timedCaptureMode = ScheduleMode::WholeScreen;
+    s.timedCaptureTimes = listAroundNow(1);
+    std::vector<lumora::capture::CaptureOutcome> told;
+    auto interval = [&] {
+        lumora::capture::captureAndSave(0, CaptureKind::Interval,
+                                        [&](const auto& outcome) { told.push_back(outcome); });
+        lumora::capture::finishPendingCaptures();
+    };
+    // The window manager has framed the new main window, and the screen shows it all.
+    waitUntil([] { return false; }, 500ms);
+    interval();
+    // The program's own window moves between the frames: where it was and where it is are
+    // left out.
+    using lumora::ui::kMainWindow;
+    const int left = lumora::ui::windowLeft(kMainWindow), top = lumora::ui::windowTop(kMainWindow);
+    runCommand("xdotool windowmove " + std::to_string(lumora::ui::windowHandle(kMainWindow)) + " " +
+               std::to_string(left + 160) + " " + std::to_string(top + 90));
+    ASSERT_TRUE(waitUntil([&] { return lumora::ui::windowLeft(kMainWindow) != left; }, 3s));
+    waitUntil([] { return false; }, 500ms);
+    interval();
+    interval();
+    EXPECT_EQ(listFolder(dir_.path()), Names{stem(7, "_【间断截图】") + ".bmp"});
+    EXPECT_EQ(s.captureCounter, 8);
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_TRUE(told[0].saved);
+    EXPECT_TRUE(told[1].skipped && told[2].skipped && !told[1].saved);
+
+    runTick(lumora::capture::timedCaptureTick);
+    captureAndSave(0, CaptureKind::Manual);
+    EXPECT_EQ(listFolder(dir_.path()).size(), 3u);
+    EXPECT_EQ(s.captureCounter, 10);
+    EXPECT_EQ(storedCounter(), 9);
+
+    QProcess other;
+    const QString title = QString("lumora-compare-%1").arg(getpid());
+    other.start("xmessage", {"-title", title, "-geometry", "+200+150", "something new"});
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return runCommand("xdotool search --onlyvisible --name '^" + title.toStdString() +
+                              "$' >/dev/null 2>&1") == 0;
+        },
+        5s));
+    waitUntil([] { return false; }, 300ms);
+    interval();
+    other.kill();
+    other.waitForFinished(3000);
+    EXPECT_EQ(listFolder(dir_.path()).size(), 4u);
+    EXPECT_TRUE(fs::exists(file(stem(10, "_【间断截图】") + ".bmp")));
+    EXPECT_EQ(s.captureCounter, 11);
+}
+
+// A folder per day, made when needed, for every kind of capture; a link at its name is never
+// followed: the capture is lost, said so, and nothing is written where the link points.
+TEST_F(CaptureTest, CapturesGoIntoTheFolderOfTheDayNeverThroughALink) {
+    auto& s = captureSettings();
+    s.dayFolders = true;
+    const std::string day = lumora::capture::dayFolderName(lumora::platform::now());
+    captureAndSave(0, CaptureKind::Manual);
+    s.imageEngine = ImageEngine::Jpg;
+    captureAndSave(0, CaptureKind::Interval);
+    EXPECT_EQ(listFolder(dir_.path()), Names{day});
+    EXPECT_EQ(listFolder(dir_.path() / day),
+              (Names{stem(7) + ".bmp", stem(8, "_【间断截图】") + ".jpg"}));
+
+    TempDir outside;
+    fs::remove_all(dir_.path() / day);
+    fs::create_directory_symlink(outside.path(), dir_.path() / day);
+    lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow),
+                                  lumora::assets::find("lumora.ico"), "test");
+    ::testing::internal::CaptureStderr();
+    captureAndSave(0, CaptureKind::Manual);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(listFolder(outside.path()).empty());
+    EXPECT_NE(err.find("the day folder is a link"), std::string::npos) << err;
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("链接"), std::string::npos);
+    // The link gone, the day folder is made again and the run of losses ends.
+    fs::remove(dir_.path() / day);
+    captureAndSave(0, CaptureKind::Manual);
+    EXPECT_EQ(listFolder(dir_.path() / day), Names{stem(10) + ".jpg"});
+    lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow));
+}
+
+// A file system nearly full: scheduled captures pause, saying so once; a key press still
+// tries (and its loss is told as any other); freeing space lets them go on, said once too.
+TEST_F(CaptureTest, ScheduledCapturesPauseOnANearlyFullDiskAndGoOnWhenSpaceIsBack) {
+    const auto small = dir_.path() / "small";
+    fs::create_directory(small);
+    if (runCommand("mount -t tmpfs -o size=20m lumora-test '" + small.string() + "' 2>/dev/null") !=
+        0)
+        GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+    auto& s = captureSettings();
+    s.intervalCaptureMode = ScheduleMode::WholeScreen;
+    lumora::ui::setControlText(lumora::ui::kMainWindow, kFolderLabel, small.string() + "/");
+    lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow),
+                                  lumora::assets::find("lumora.ico"), "test");
+    const int traysBefore = lumora::platform::testing::trayMessagesShown();
+    // 19 of 20 MB taken: below the floor of 2 MB free.
+    runCommand("head -c 19M /dev/zero > '" + (small / "filler").string() + "'");
+    ::testing::internal::CaptureStderr();
+    runTick(lumora::capture::intervalCaptureTick);
+    runTick(lumora::capture::intervalCaptureTick);
+    EXPECT_EQ(listFolder(small), Names{"filler"});
+    EXPECT_EQ(s.captureCounter, 7);
+    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 1);
+    EXPECT_NE(lumora::platform::testing::lastTrayMessage().find("暂停"), std::string::npos);
+    captureAndSave(0, CaptureKind::Manual);  // a 1080p BMP does not fit in 1 MB
+    EXPECT_EQ(listFolder(small), Names{"filler"}) << "a partial file was left";
+    EXPECT_EQ(s.captureCounter, 8);
+    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 2);
+    fs::remove(small / "filler");
+    runTick(lumora::capture::intervalCaptureTick);
+    runTick(lumora::capture::intervalCaptureTick);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    runCommand("umount '" + small.string() + "'");
+    EXPECT_EQ(lumora::platform::testing::trayMessagesShown(), traysBefore + 3);
+    EXPECT_NE(err.find("scheduled captures paused"), std::string::npos) << err;
+    EXPECT_NE(err.find("scheduled captures resumed"), std::string::npos) << err;
+    EXPECT_EQ(s.captureCounter, 10);
+    lumora::platform::setTrayIcon(lumora::ui::windowHandle(lumora::ui::kMainWindow));
 }
 
 }  // namespace

@@ -115,6 +115,54 @@ TEST(PartFile, WritesThroughItsDescriptorAndNamesWithoutReplacing) {
     EXPECT_EQ(missing.error(), "the folder does not exist");
 }
 
+// A day folder is made when missing and used when there; a link (or a file) at its name is never
+// followed, and a day folder swapped for a link after the file was begun does not lead the file
+// out of the capture folder either. Leftovers are cleared inside a day folder, never through a
+// link.
+TEST(PartFile, DayFoldersAreMadeAndNeverReachedThroughALink) {
+    TempDir dir, outside;
+    const std::string picture = "picture bytes";
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(picture.data());
+    auto publishInto = [&](const std::string& day, unsigned long sequence) {
+        lumora::platform::PartFile file;
+        if (!file.create(dir.folder(), sequence, day))
+            return file.error();
+        file.write(bytes, picture.size());
+        return file.publish("shot", ".bmp");
+    };
+    EXPECT_EQ(publishInto("2026-12-08", 1), dir.folder() + "2026-12-08/shot.bmp");
+    EXPECT_EQ(publishInto("2026-12-08", 2), dir.folder() + "2026-12-08/shot (2).bmp");
+    EXPECT_EQ(readTextFile(dir.path() / "2026-12-08" / "shot (2).bmp"), picture);
+
+    fs::create_directory_symlink(outside.path(), dir.path() / "2026-12-09");
+    writeTextFile(dir.path() / "2026-12-10", "a file of the user");
+    EXPECT_EQ(publishInto("2026-12-09", 3), lumora::platform::kSubfolderNotPlain);
+    EXPECT_EQ(publishInto("2026-12-10", 4), lumora::platform::kSubfolderNotPlain);
+    EXPECT_EQ(publishInto("..", 5), "the folder does not exist");
+    EXPECT_EQ(readTextFile(dir.path() / "2026-12-10"), "a file of the user");
+
+    {
+        lumora::platform::PartFile file;
+        ASSERT_TRUE(file.create(dir.folder(), 6, "2026-12-11"));
+        fs::rename(dir.path() / "2026-12-11", dir.path() / "moved");
+        fs::create_directory_symlink(outside.path(), dir.path() / "2026-12-11");
+        file.write(bytes, picture.size());
+        EXPECT_EQ(file.publish("shot", ".bmp"), dir.folder() + "2026-12-11/shot.bmp");
+    }
+    EXPECT_EQ(listFolder(dir.path() / "moved"), Names{"shot.bmp"});
+
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string leftover = ".lumora-" + std::to_string(child) + "-1.part";
+    writeTextFile(outside.path() / leftover, "");
+    writeTextFile(dir.path() / "2026-12-08" / leftover, "");
+    EXPECT_EQ(lumora::platform::removeLeftoverPartFiles(dir.folder(), "2026-12-09"), 0);
+    EXPECT_EQ(lumora::platform::removeLeftoverPartFiles(dir.folder(), "2026-12-08"), 1);
+    EXPECT_EQ(listFolder(outside.path()), Names{leftover});
+}
+
 // Only hidden files of the program's exact pattern whose process has ended are removed.
 TEST(PartFile, LeftoversOfEndedProcessesAloneAreRemoved) {
     const pid_t child = fork();

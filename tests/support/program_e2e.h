@@ -127,10 +127,12 @@ inline std::atomic<int> instanceCounter{0};
 // One copy of the program, run from a folder of its own with a private settings store.
 class Program {
 public:
-    Program() {
+    // `folder`, when given, is where the copy runs from (and so its capture folder): a folder
+    // of the test's own, such as a small file system.
+    explicit Program(const fs::path& folder = {}) {
         name_ = "lumora-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++instanceCounter);
-        appDir_ = dir_.path() / "app";
-        fs::create_directory(appDir_);
+        appDir_ = folder.empty() ? dir_.path() / "app" : folder;
+        fs::create_directories(appDir_);
         fs::copy_file(LUMORA_EXECUTABLE, appDir_ / name_);
         fs::permissions(appDir_ / name_, fs::perms::owner_all, fs::perm_options::add);
         // Quiet, fast starts (no splash, no sound) and names that do not depend on the clock.
@@ -177,8 +179,7 @@ public:
     // Takes the program's windows off the screen (it keeps running and watching the keys), for
     // a test that compares captures with the screen: the advert label blinks every second.
     void unmapWindows() {
-        runCommand("xdotool search --onlyvisible --pid " +
-                   std::to_string(process_.processId()) +
+        runCommand("xdotool search --onlyvisible --pid " + std::to_string(process_.processId()) +
                    " --name '^Lumora' windowunmap --sync %@ 2>/dev/null");
     }
 

@@ -256,6 +256,21 @@ int windowTop(std::string_view window) {
     return widget != nullptr ? widget->frameGeometry().y() : 0;
 }
 
+std::vector<platform::ScreenRect> shownWindowRects() {
+    std::vector<platform::ScreenRect> rects;
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->isVisible() || widget->isMinimized())
+            continue;
+        // Qt places windows in device-independent pixels; the screen's pixels may be more.
+        const qreal ratio = widget->devicePixelRatioF();
+        const QRect frame = widget->frameGeometry();
+        rects.push_back({static_cast<int>(frame.x() * ratio), static_cast<int>(frame.y() * ratio),
+                         static_cast<int>(frame.width() * ratio + 0.999),
+                         static_cast<int>(frame.height() * ratio + 0.999)});
+    }
+    return rects;
+}
+
 void setWindowAlwaysOnTop(std::string_view window, bool onTop) {
     WindowWidget* widget = findWindow(window);
     if (widget == nullptr)

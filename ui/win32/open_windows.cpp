@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/shell.h"
 #include "ui/events.h"
@@ -780,6 +781,27 @@ int windowTop(std::string_view window) {
     if (state == nullptr || state->hwnd == nullptr || !GetWindowRect(state->hwnd, &rect))
         return 0;
     return rect.top;
+}
+
+namespace {
+
+BOOL CALLBACK addShownWindow(HWND hwnd, LPARAM list) {
+    RECT rect{};
+    if (IsWindowVisible(hwnd) && !IsIconic(hwnd) && GetWindowRect(hwnd, &rect) &&
+        rect.right > rect.left && rect.bottom > rect.top) {
+        reinterpret_cast<std::vector<platform::ScreenRect>*>(list)->push_back(
+            {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top});
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+// Every top-level window of the GUI thread: the program's windows, menus and tooltips.
+std::vector<platform::ScreenRect> shownWindowRects() {
+    std::vector<platform::ScreenRect> rects;
+    EnumThreadWindows(GetCurrentThreadId(), addShownWindow, reinterpret_cast<LPARAM>(&rects));
+    return rects;
 }
 
 void setWindowAlwaysOnTop(std::string_view window, bool onTop) {

@@ -145,6 +145,59 @@ TEST(CaptureFiles, ForbiddenNamesAreToldAsSuchAndWriteNothing) {
     EXPECT_EQ(fileErrorText(EINVAL), "the file name has characters the folder does not allow");
 }
 
+// A day folder is made when missing and the file is made and named relative to its handle,
+// which is held meanwhile (Windows refuses to rename it away; Wine allows it, and then the file
+// follows the folder, never the name). A link (a reparse point) or a file at its name is never
+// used, and nothing lands where a link points. Leftovers go inside a day folder too.
+TEST(CaptureFiles, DayFoldersAreMadeHeldAndNeverReachedThroughALink) {
+    TempFolder dir, outside;
+    const std::uint8_t data[] = {'B', 'M', 1, 2, 3};
+    const fs::path day = dir.path / "2026-12-08", moved = dir.path / "moved";
+    bool wasMoved = false;
+    {
+        PartFile file;
+        ASSERT_TRUE(file.create(dir.folder(), 1, "2026-12-08")) << file.error();
+        wasMoved = MoveFileW(day.wstring().c_str(), moved.wstring().c_str()) != 0;
+        if (wasMoved)
+            ASSERT_TRUE(CreateDirectoryW(day.wstring().c_str(), nullptr));  // an impostor
+        ASSERT_TRUE(file.write(data, sizeof data));
+        EXPECT_EQ(file.publish("截图", ".bmp"), dir.folder() + "2026-12-08\\截图.bmp")
+            << file.error();
+    }
+    EXPECT_EQ(readAll((wasMoved ? moved : day) / u8"截图.bmp").size(), 5u);
+    if (wasMoved) {
+        EXPECT_TRUE(fs::is_empty(day));
+        fs::remove(day);
+        fs::rename(moved, day);
+    }
+    PartFile again;
+    ASSERT_TRUE(again.create(dir.folder(), 2, "2026-12-08"));
+    ASSERT_TRUE(again.write(data, 2));
+    EXPECT_EQ(again.publish("截图", ".bmp"), dir.folder() + "2026-12-08\\截图 (2).bmp");
+
+    std::ofstream(dir.path / "2026-12-10") << "a file of the user";
+    PartFile onAFile;
+    EXPECT_FALSE(onAFile.create(dir.folder(), 3, "2026-12-10"));
+    EXPECT_EQ(onAFile.error(), kSubfolderNotPlain);
+    // Where links can be made and are seen as reparse points (Wine's are neither found nor
+    // opened as such, so there the check cannot be made).
+    const std::wstring link = (dir.path / "2026-12-09").wstring();
+    if (CreateSymbolicLinkW(link.c_str(), outside.path.wstring().c_str(),
+                            SYMBOLIC_LINK_FLAG_DIRECTORY) &&
+        GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        PartFile throughLink;
+        EXPECT_FALSE(throughLink.create(dir.folder(), 4, "2026-12-09"));
+        EXPECT_TRUE(fs::is_empty(outside.path));
+    }
+    PartFile escaping;
+    EXPECT_FALSE(escaping.create(dir.folder(), 5, ".."));
+
+    std::ofstream(dir.path / "2026-12-08" / ".lumora-999999996-1.part") << "x";
+    EXPECT_EQ(removeLeftoverPartFiles(dir.folder(), "2026-12-08"), 1);
+    EXPECT_FALSE(fs::exists(dir.path / "2026-12-08" / ".lumora-999999996-1.part"));
+}
+
 TEST(CaptureFiles, JpegWrittenThroughThePartFileIsCompleteAndConvertingAgreesWithIt) {
     TempFolder dir;
     std::vector<std::uint8_t> pixels(64 * 48 * 4);
