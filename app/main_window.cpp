@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 
 #include "app/startup.h"
+#include "capture/retention.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "ui/runtime.h"
@@ -33,7 +34,10 @@ void changeCaptureFolder(const ui::EventArgs&) {
     // go to the folder shown before.
     const std::string chosen =
         platform::browseForFolder(kFolderDialogTitle, false, ui::controlText(M, kFolderLabel));
-    ui::setControlText(M, kFolderLabel, captureFolderFor(chosen));
+    const std::string folder = captureFolderFor(chosen);
+    ui::setControlText(M, kFolderLabel, folder);
+    // Scheduled captures an earlier run left there are kept to the limits from now on too.
+    capture::checkRetention(folder);
 }
 
 void openCaptureFolder(const ui::EventArgs&) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/settings_window.h"
+#include "capture/retention.h"
 #include "platform/clock.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -58,6 +59,7 @@ bool applyUnattendedPage() {
         return false;
     }
     CaptureSettings& s = captureSettings();
+    const bool limitsChanged = s.keepDays != *days || s.keepMegabytes != *megabytes;
     s.skipUnchanged = ui::controlSelected(S, kSkipUnchanged);
     settings::writeNumber(Option::SkipUnchanged, s.skipUnchanged ? 1 : 0);
     s.keepDays = *days;
@@ -68,6 +70,9 @@ bool applyUnattendedPage() {
     settings::writeNumber(Option::DayFolders, s.dayFolders ? 1 : 0);
     s.pauseWhenLocked = ui::controlSelected(S, kPauseWhenLocked);
     settings::writeNumber(Option::PauseWhenLocked, s.pauseWhenLocked ? 1 : 0);
+    // Tighter limits hold at once, not only from the next scheduled capture on.
+    if (limitsChanged)
+        capture::checkRetention(ui::controlText(ui::kMainWindow, "透明标签1"));
     return true;
 }
 
