@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/capture_command.h"
+#include "app/capture_requests.h"
 #include "app/event_loop.h"
 #include "app/load_settings.h"
 #include "capture/capture_and_save.h"
@@ -35,6 +36,8 @@ int captureHere(CaptureTarget target, int argc, char** argv) {
     capture::setLossReportOnStandardError(false);
     const platform::WindowHandle window =
         target == CaptureTarget::Window ? platform::foregroundWindow() : 0;
+    if (target == CaptureTarget::Window && window == 0)
+        return reportFailed(std::string("the capture was not saved: ") + kNoFocusedWindow);
     int code = -1;
     capture::captureAndSave(
         window, CaptureKind::Manual, [&code](const capture::CaptureOutcome& outcome) {

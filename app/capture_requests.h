@@ -13,6 +13,9 @@ inline constexpr char kObjectPath[] = "/io/lumora/Lumora";
 inline constexpr char kInterface[] = "io.lumora.Lumora";
 // The error a request gets when its capture was not saved; the message says why.
 inline constexpr char kNotSavedError[] = "io.lumora.Lumora.Error.NotSaved";
+// Why a window capture asked for by another program is not made: there is no window to take,
+// and a picture of the screen in its place would pass for one.
+inline constexpr char kNoFocusedWindow[] = "no window has the focus";
 
 // The running instance: offers CaptureScreen() and CaptureWindow() under kBusName. Each
 // returns the saved file's full path once the file is complete, or kNotSavedError with the

@@ -52,6 +52,8 @@ public:
     // keys.h) goes down or up, for a caller that would rather not wait for its next poll. False
     // when this session cannot tell key changes as they happen; the caller then polls
     // asyncKeyState. A second call replaces the first; an empty function stops watching.
+    // A capture key pressed while Ctrl, Shift, Alt or Super is held is not told to go down:
+    // that press belongs to another program's shortcut (Shift+Insert pastes in most of them).
     using KeyChanged = std::function<void(int virtualKey, bool down)>;
     virtual bool watchCaptureKeys(KeyChanged changed) {
         (void)changed;

@@ -46,7 +46,14 @@ public:
 
 public slots:
     QString CaptureScreen() { return answerLater(0); }
-    QString CaptureWindow() { return answerLater(platform::foregroundWindow()); }
+    QString CaptureWindow() {
+        const platform::WindowHandle window = platform::foregroundWindow();
+        if (window == 0) {
+            sendErrorReply(kNotSavedError, QString::fromLatin1(kNoFocusedWindow));
+            return {};
+        }
+        return answerLater(window);
+    }
     void ShowWindow() {
         if (!programEnding())
             bringMainWindowBack();

@@ -63,6 +63,10 @@ LRESULT CALLBACK requestProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         PostMessageW(window, WM_APP, reinterpret_cast<WPARAM>(replyTo), 0);
         return TRUE;
     }
+    if (data->dwData == kCaptureWindow && target == 0) {
+        PostMessageW(window, WM_APP + 1, reinterpret_cast<WPARAM>(replyTo), 0);
+        return TRUE;
+    }
     capture::captureAndSave(target, CaptureKind::Manual,
                             [replyTo](const capture::CaptureOutcome& outcome) {
                                 answer(replyTo, outcome.saved ? kAnswerSaved : kAnswerNotSaved,
@@ -74,6 +78,10 @@ LRESULT CALLBACK requestProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 LRESULT CALLBACK closingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP) {
         answer(reinterpret_cast<HWND>(wParam), kAnswerNotSaved, "Lumora is closing");
+        return 0;
+    }
+    if (message == WM_APP + 1) {
+        answer(reinterpret_cast<HWND>(wParam), kAnswerNotSaved, kNoFocusedWindow);
         return 0;
     }
     return requestProc(window, message, wParam, lParam);

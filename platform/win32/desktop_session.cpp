@@ -4,6 +4,8 @@
 
 #include <dwmapi.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <mutex>
 
@@ -118,15 +120,82 @@ DesktopSession::KeyChanged& hookTarget() {
     return target;
 }
 
+// A capture key pressed while Ctrl, Shift, Alt or the Windows key is held belongs to someone
+// else's shortcut (Shift+Insert pastes, Ctrl+Insert copies): that press is no capture. Decided
+// once per press, when the key goes down; the hook and the key timer both run on the GUI
+// thread, so this state needs no lock.
+struct CaptureKey {
+    int virtualKey;
+    bool down = false;
+    bool chord = false;
+};
+struct ChordState {
+    std::array<CaptureKey, 2> keys{{{kVkPrintScreen}, {kVkInsert}}};
+    // The modifiers as the hook saw them go down and up, in the order of the presses.
+    std::array<bool, 4> modifierDown{};
+};
+ChordState& chords() {
+    static ChordState state;
+    return state;
+}
+
+CaptureKey* captureKey(DWORD virtualKey) {
+    for (auto& key : chords().keys) {
+        if (static_cast<DWORD>(key.virtualKey) == virtualKey)
+            return &key;
+    }
+    return nullptr;
+}
+
+// Which of Ctrl, Shift, Alt and Windows a virtual key is; -1 for any other key.
+int modifierIndex(DWORD virtualKey) {
+    switch (virtualKey) {
+        case VK_SHIFT:
+        case VK_LSHIFT:
+        case VK_RSHIFT:
+            return 0;
+        case VK_CONTROL:
+        case VK_LCONTROL:
+        case VK_RCONTROL:
+            return 1;
+        case VK_MENU:
+        case VK_LMENU:
+        case VK_RMENU:
+            return 2;
+        case VK_LWIN:
+        case VK_RWIN:
+            return 3;
+        default:
+            return -1;
+    }
+}
+
+bool modifierHeldNow() {
+    for (const int vk : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN}) {
+        if (GetAsyncKeyState(vk) & 0x8000)
+            return true;
+    }
+    return false;
+}
+
 LRESULT CALLBACK keyboardHook(int code, WPARAM message, LPARAM data) {
     if (code == HC_ACTION && hookTarget()) {
         const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
-        if (key->vkCode == static_cast<DWORD>(kVkPrintScreen) ||
-            key->vkCode == static_cast<DWORD>(kVkInsert)) {
-            const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
-            // A copy: the receiver may stop the watch while it runs.
-            const DesktopSession::KeyChanged target = hookTarget();
-            target(static_cast<int>(key->vkCode), down);
+        const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+        ChordState& state = chords();
+        if (const int modifier = modifierIndex(key->vkCode); modifier >= 0)
+            state.modifierDown[modifier] = down;
+        if (CaptureKey* capture = captureKey(key->vkCode)) {
+            if (down && !capture->down) {
+                capture->chord = std::find(state.modifierDown.begin(), state.modifierDown.end(),
+                                           true) != state.modifierDown.end();
+            }
+            capture->down = down;
+            if (!down || !capture->chord) {
+                // A copy: the receiver may stop the watch while it runs.
+                const DesktopSession::KeyChanged target = hookTarget();
+                target(static_cast<int>(key->vkCode), down);
+            }
         }
     }
     return CallNextHookEx(nullptr, code, message, data);
@@ -178,7 +247,20 @@ public:
     WindowHandle foregroundWindow() override { return win32::fromHwnd(GetForegroundWindow()); }
 
     std::int32_t asyncKeyState(int virtualKey) override {
-        return static_cast<std::uint16_t>(GetAsyncKeyState(virtualKey));
+        const auto state = static_cast<std::uint16_t>(GetAsyncKeyState(virtualKey));
+        CaptureKey* key = captureKey(static_cast<DWORD>(virtualKey));
+        if (key == nullptr)
+            return state;
+        if (hook_ == nullptr) {
+            // Polled only: a press is judged by the modifiers held when it is first seen.
+            const bool downNow = (state & 0x8000) != 0;
+            if ((downNow || (state & 1)) && !key->down)
+                key->chord = modifierHeldNow();
+            key->down = downNow;
+        }
+        // The hook judged this press; the decision stands until the key is pressed again (the
+        // key state may still show it down a moment after the hook saw it go up).
+        return key->chord ? 0 : state;
     }
 
     // GUI thread: the hook's calls arrive on the thread that set it, between its messages.
@@ -190,8 +272,16 @@ public:
             hook_ = nullptr;
             return false;
         }
-        if (hook_ == nullptr)
+        if (hook_ == nullptr) {
+            // Modifiers already held when the hook starts are known only from the key state.
+            ChordState& state = chords();
+            state.modifierDown = {
+                (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0,
+                (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0,
+                (GetAsyncKeyState(VK_MENU) & 0x8000) != 0,
+                ((GetAsyncKeyState(VK_LWIN) | GetAsyncKeyState(VK_RWIN)) & 0x8000) != 0};
             hook_ = SetWindowsHookExW(WH_KEYBOARD_LL, keyboardHook, GetModuleHandleW(nullptr), 0);
+        }
         return hook_ != nullptr;
     }
 

@@ -3,6 +3,10 @@
 // the root window give every press, whoever has the focus, without grabbing anything. The
 // keymap query answers "down now" for a key held across polls. A caller that watches the keys
 // is told each change at once: the connection's socket wakes the Qt event loop.
+// A capture key pressed while Ctrl, Shift, Alt or Super is held belongs to someone else's
+// shortcut (Shift+Insert pastes, Ctrl+Insert copies): that press is neither told nor reported.
+// The modifiers are followed through the same raw events, so the order of the presses decides,
+// not the state at the moment the GUI thread gets to them.
 #include "platform/keys.h"
 #include "platform/x11/x11_session.h"
 
@@ -18,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -34,8 +39,15 @@ struct ObservedKey {
     KeySym keysym;
     KeyCode code = 0;
     bool pressedSinceQuery = false;  // latched by a raw press, cleared when this key is queried
-    bool downAtLastCheck = false;
+    bool downAtLastCheck = false;    // down on the keymap and not part of a chord
+    bool down = false;               // as the raw events (or the keymap, without them) say
+    bool chord = false;              // this press began while a modifier was held
 };
+
+// The modifiers that turn a capture key into someone else's shortcut.
+constexpr std::array<KeySym, 12> kModifierKeysyms{
+    XK_Shift_L, XK_Shift_R, XK_Control_L, XK_Control_R, XK_Alt_L,   XK_Alt_R,
+    XK_Meta_L,  XK_Meta_R,  XK_Super_L,   XK_Super_R,   XK_Hyper_L, XK_Hyper_R};
 
 class KeyMonitor {
 public:
@@ -170,8 +182,9 @@ private:
         activeWindowAtom_ = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
         lookUpKeycodes();
         selectRawEvents();
-        // Whether a key is already held when observation starts is only known from the keymap.
-        keymapStale_ = true;
+        // Whether a key or a modifier is already held when observation starts is only known
+        // from the keymap; raw events selected before it change it from there.
+        refreshDownState();
     }
 
     // The connection lives for the whole process: the monitor is a function-local static and
@@ -189,6 +202,34 @@ private:
     void lookUpKeycodes() {
         for (auto& k : keys_)
             k.code = XKeysymToKeycode(display_, k.keysym);
+        // Every keycode whose keysyms include a modifier: a keymap may give one several keys.
+        modifierCode_.reset();
+        int minCode = 0, maxCode = 0;
+        XDisplayKeycodes(display_, &minCode, &maxCode);
+        int perCode = 0;
+        KeySym* map = XGetKeyboardMapping(display_, static_cast<KeyCode>(minCode),
+                                          maxCode - minCode + 1, &perCode);
+        if (map == nullptr)
+            return;
+        for (int code = minCode; code <= maxCode; ++code) {
+            for (int i = 0; i < perCode; ++i) {
+                const KeySym sym = map[(code - minCode) * perCode + i];
+                if (std::find(kModifierKeysyms.begin(), kModifierKeysyms.end(), sym) !=
+                    kModifierKeysyms.end())
+                    modifierCode_.set(static_cast<std::size_t>(code));
+            }
+        }
+        XFree(map);
+    }
+
+    bool modifierHeld() const { return (modifierDown_ & modifierCode_).any(); }
+
+    // A capture key's press: decided once, when the key goes down, by the modifiers held then.
+    // A key's auto-repeat keeps the decision of its first press.
+    void keyWentDown(ObservedKey& k) {
+        if (!k.down)
+            k.chord = modifierHeld();
+        k.down = true;
     }
 
     void selectRawEvents() {
@@ -231,13 +272,25 @@ private:
             const int type = event.xcookie.evtype;
             if (type == XI_RawKeyPress || type == XI_RawKeyRelease) {
                 const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+                const bool press = type == XI_RawKeyPress;
+                if (raw->detail >= 0 && raw->detail < static_cast<int>(modifierDown_.size()))
+                    modifierDown_.set(static_cast<std::size_t>(raw->detail), press);
                 for (auto& k : keys_) {
                     if (k.code == 0 || raw->detail != k.code)
                         continue;
-                    if (type == XI_RawKeyPress)
+                    if (press) {
+                        keyWentDown(k);
+                    } else {
+                        k.down = false;
+                    }
+                    // A chord's press is nobody's capture; its release is told all the same
+                    // (a watcher ignores the release of a key it never saw go down).
+                    if (press && k.chord)
+                        continue;
+                    if (press)
                         k.pressedSinceQuery = true;
                     if (changed_)
-                        pending_.emplace_back(k.virtualKey, type == XI_RawKeyPress);
+                        pending_.emplace_back(k.virtualKey, press);
                     keymapStale_ = true;
                 }
             }
@@ -248,9 +301,29 @@ private:
     void refreshDownState() {
         char keymap[32] = {};
         XQueryKeymap(display_, keymap);
-        for (auto& k : keys_) {
-            k.downAtLastCheck = k.code != 0 && (keymap[k.code / 8] & (1 << (k.code % 8))) != 0;
+        auto isDown = [&](unsigned code) { return (keymap[code / 8] & (1 << (code % 8))) != 0; };
+        // With raw events the keymap only says which modifiers were held before the first of
+        // them: later it is newer than the events read so far, and a modifier released after
+        // a capture key's still queued press would then count as up for that press.
+        const bool keymapDecides = !rawEvents_ || !keymapSeen_;
+        if (keymapDecides) {
+            for (unsigned code = 0; code < modifierDown_.size(); ++code)
+                modifierDown_.set(code, isDown(code));
         }
+        for (auto& k : keys_) {
+            const bool downNow = k.code != 0 && isDown(k.code);
+            if (!downNow) {
+                k.down = false;
+            } else if (keymapDecides) {
+                // No raw events to tell the order, or a key already held when observation
+                // started: the modifiers held now decide.
+                keyWentDown(k);
+            }
+            // With raw events, a key down on the keymap whose press is still queued counts
+            // once its press has been read and judged.
+            k.downAtLastCheck = downNow && k.down && !k.chord;
+        }
+        keymapSeen_ = true;
         keymapStale_ = false;
     }
 
@@ -260,6 +333,9 @@ private:
     int xiOpcode_ = -1;
     bool rawEvents_ = false;
     bool keymapStale_ = false;
+    bool keymapSeen_ = false;
+    std::bitset<256> modifierCode_;
+    std::bitset<256> modifierDown_;
     std::array<ObservedKey, 2> keys_{{{kVkPrintScreen, XK_Print}, {kVkInsert, XK_Insert}}};
     DesktopSession::KeyChanged changed_;
     std::vector<std::pair<int, bool>> pending_;

@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -16,10 +17,12 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 
 #include "platform/qt/image_to_bmp.h"
 #include "platform/snapshot_bmp.h"
 #include "platform/x11/errors.h"
+#include "platform/x11/properties.h"
 
 namespace lumora::platform {
 
@@ -174,16 +177,44 @@ int screenOfRoot(Display* display, Window root) {
     return DefaultScreen(display);
 }
 
+// The primary RandR monitor: monitors are what desktops lay out and Qt places windows on, also
+// where they are made by hand (`xrandr --setmonitor`) or split one output in two.
+Rect primaryMonitorRect(Display* display, Window root, const Rect& rootRect) {
+    int major = 0, minor = 0;
+    if (!XRRQueryVersion(display, &major, &minor) || major < 1 || (major == 1 && minor < 5))
+        return {};
+    x11::ErrorTrap trap(display);
+    int count = 0;
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, root, True, &count);
+    Rect found;
+    if (monitors != nullptr && !trap.failed()) {
+        // Without a primary, the first, as Qt takes it.
+        int chosen = -1;
+        for (int i = 0; i < count; ++i) {
+            const Rect r = intersect(
+                {monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height}, rootRect);
+            if (r.width == 0)
+                continue;
+            if (chosen < 0 || monitors[i].primary) {
+                chosen = i;
+                found = r;
+            }
+            if (monitors[i].primary)
+                break;
+        }
+    }
+    if (monitors != nullptr)
+        XRRFreeMonitors(monitors);
+    return trap.failed() ? Rect{} : found;
+}
+
 // The primary output's rectangle; without a primary the first lit output (where the server
-// puts the desktop's origin), and the whole root when RandR knows no lit output at all.
-Rect primaryScreenRect(Display* display, Window root, const Rect& rootRect) {
-    int eventBase = 0, errorBase = 0;
-    if (!XRRQueryExtension(display, &eventBase, &errorBase))
-        return rootRect;
+// puts the desktop's origin). Empty when RandR knows no lit output.
+Rect primaryOutputRect(Display* display, Window root, const Rect& rootRect) {
     x11::ErrorTrap trap(display);
     XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root);
     if (!resources)
-        return rootRect;
+        return {};
     const RROutput primary = XRRGetOutputPrimary(display, root);
     Rect found;
     auto rectOf = [&](RROutput output) -> Rect {
@@ -207,9 +238,41 @@ Rect primaryScreenRect(Display* display, Window root, const Rect& rootRect) {
         found = rectOf(resources->outputs[i]);
     }
     XRRFreeScreenResources(resources);
-    if (trap.failed() || found.width == 0)
-        return rootRect;
+    return trap.failed() ? Rect{} : found;
+}
+
+// Xinerama's first head: servers that join several screens without RandR outputs.
+Rect firstXineramaHead(Display* display, const Rect& rootRect) {
+    int eventBase = 0, errorBase = 0;
+    if (!XineramaQueryExtension(display, &eventBase, &errorBase) || !XineramaIsActive(display))
+        return {};
+    int count = 0;
+    XineramaScreenInfo* heads = XineramaQueryScreens(display, &count);
+    Rect found;
+    for (int i = 0; heads != nullptr && i < count && found.width == 0; ++i) {
+        if (heads[i].screen_number == 0)
+            found = intersect({heads[i].x_org, heads[i].y_org, heads[i].width, heads[i].height},
+                              rootRect);
+    }
+    if (heads != nullptr)
+        XFree(heads);
     return found;
+}
+
+// What PrintScreen captures: the primary monitor, else the primary (or first) output, else
+// Xinerama's first head, else the whole root.
+Rect primaryScreenRect(Display* display, Window root, const Rect& rootRect) {
+    int eventBase = 0, errorBase = 0;
+    if (XRRQueryExtension(display, &eventBase, &errorBase)) {
+        for (const Rect& r : {primaryMonitorRect(display, root, rootRect),
+                              primaryOutputRect(display, root, rootRect)}) {
+            if (r.width > 0)
+                return r;
+        }
+    }
+    if (const Rect head = firstXineramaHead(display, rootRect); head.width > 0)
+        return head;
+    return rootRect;
 }
 
 // The rectangle around `rootRect` and every lit output, negative coordinates included.
@@ -265,6 +328,39 @@ bool findFrame(Display* display, Window window, Window* frame, Window* root) {
     return false;
 }
 
+// What a person sees of a top-level window, where the window and its manager say it: a client
+// that draws its own title bar keeps an invisible shadow inside its window (_GTK_FRAME_EXTENTS),
+// and some managers' frame windows hold invisible resize borders around the visible frame,
+// which the client plus _NET_FRAME_EXTENTS leaves out. Nothing when neither is set; the frame
+// window is then what the person sees.
+std::optional<Rect> visibleBounds(Display* display, Window client, Window root) {
+    x11::ErrorTrap trap(display);
+    XWindowAttributes attributes{};
+    int x = 0, y = 0;
+    Window child = 0;
+    if (!XGetWindowAttributes(display, client, &attributes) ||
+        !XTranslateCoordinates(display, client, root, 0, 0, &x, &y, &child) || trap.failed())
+        return std::nullopt;
+    const Rect inner{x, y, attributes.width, attributes.height};
+    Rect seen;
+    if (const auto shadow =
+            x11::readExtents(display, client, XInternAtom(display, "_GTK_FRAME_EXTENTS", False))) {
+        seen = {inner.x + shadow->left, inner.y + shadow->top,
+                inner.width - shadow->left - shadow->right,
+                inner.height - shadow->top - shadow->bottom};
+    } else if (const auto frame = x11::readExtents(
+                   display, client, XInternAtom(display, "_NET_FRAME_EXTENTS", False))) {
+        seen = {inner.x - frame->left, inner.y - frame->top,
+                inner.width + frame->left + frame->right,
+                inner.height + frame->top + frame->bottom};
+    } else {
+        return std::nullopt;
+    }
+    if (trap.failed() || seen.width <= 0 || seen.height <= 0)
+        return std::nullopt;
+    return seen;
+}
+
 int shiftOf(unsigned long mask) {
     return mask ? std::countr_zero(mask) : 0;
 }
@@ -305,7 +401,7 @@ QImage toRgb32(XImage* image, Visual* visual) {
 }
 
 // The root-window rectangle a snapshot of `window` shows: the primary screen for 0, else the
-// window manager's frame around the window. False when the id names no window.
+// window as a person sees it (client-side shadows left out, the frame added). False when the id names no window.
 bool sourceRect(Display* display, WindowHandle window, Window* root, Rect* source) {
     *root = DefaultRootWindow(display);
     if (window == 0) {
@@ -329,6 +425,8 @@ bool sourceRect(Display* display, WindowHandle window, Window* root, Rect* sourc
     } else {
         *source = {attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
                    attributes.height + 2 * attributes.border_width};
+        if (const auto seen = visibleBounds(display, static_cast<Window>(window), *root))
+            *source = *seen;
     }
     return true;
 }

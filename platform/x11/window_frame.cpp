@@ -15,13 +15,11 @@
 #include <memory>
 
 #include "platform/x11/errors.h"
+#include "platform/x11/properties.h"
 
 namespace lumora::platform {
 
 namespace {
-
-// Anything larger is no frame but a broken property.
-constexpr long kMaxExtent = 4096;
 
 struct DisplayCloser {
     void operator()(Display* display) const { XCloseDisplay(display); }
@@ -81,17 +79,10 @@ bool supportsRequest(Display* display, Window root, Atom request) {
 }
 
 std::optional<FrameExtents> readExtents(Display* display, Window window, Atom extents) {
-    Property value;
-    if (!readProperty(display, window, extents, XA_CARDINAL, 4, value) || value.count != 4)
+    const auto read = x11::readExtents(display, window, extents);
+    if (!read)
         return std::nullopt;
-    long parts[4];
-    for (int i = 0; i < 4; ++i) {
-        parts[i] = static_cast<long>(value.longs()[i]);
-        if (parts[i] < 0 || parts[i] > kMaxExtent)
-            return std::nullopt;
-    }
-    return FrameExtents{static_cast<int>(parts[0]), static_cast<int>(parts[1]),
-                        static_cast<int>(parts[2]), static_cast<int>(parts[3])};
+    return FrameExtents{read->left, read->right, read->top, read->bottom};
 }
 
 // Waits for the extents property to appear on `window`, reading only that window's events.

@@ -55,6 +55,15 @@ TEST_F(CaptureE2E, PrintScreenAndInsertWriteNumberedBmpFiles) {
     const auto frame = frameGeometry(client);
     ASSERT_TRUE(frame);
 
+    // Copy and paste in the focused program, and PrintScreen with each modifier: the keys of
+    // other programs' shortcuts, no capture (a held chord neither, after its modifier is up).
+    ASSERT_EQ(runCommand("xdotool key shift+Insert ctrl+Insert ctrl+Print shift+Print alt+Print "
+                         "super+Print keydown Control_L keydown Insert keyup Control_L sleep 0.7 "
+                         "keyup Insert"),
+              0);
+    std::this_thread::sleep_for(700ms);
+    ASSERT_EQ(program.files(), Names{});
+
     // Quick presses: down and up again long before the next tick of the key timer.
     ASSERT_EQ(runCommand("xdotool key Print"), 0);
     ASSERT_TRUE(program.waitForFiles(1));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One walk through lumora.exe under Wine, with the keys and the mouse as a person uses them, on
 # the X desktop and in the Wine prefix scripts/test prepares (scripts/lib/wine.sh): the main
-# window with its Chinese title; PrintScreen gives a BMP equal to the X screen and Insert one
+# window with its Chinese title; the capture keys with a modifier held capture nothing;
+# PrintScreen gives a BMP equal to the X screen and Insert one
 # equal to the Wine window in front; a second start shows its box and ends; 退出 in the tray
 # menu (or, when trayer gave the icon no room, the same menu in the menu bar) ends the program
 # with 0 and leaves the running number N in the registry; with the JPG
@@ -156,7 +157,12 @@ wait_for 30 has_tray_icon || fail "no tray icon"
 xdotool windowminimize "$main"
 winver="$(focus_winver)"
 
-# 2. PrintScreen: the screen, pixel for pixel.
+# 2. The capture keys with Ctrl, Shift, Alt or the Windows key held are other programs'
+#    shortcuts (Shift+Insert pastes): no capture. PrintScreen alone: the screen, pixel for pixel.
+xdotool key shift+Insert ctrl+Insert ctrl+Print shift+Print alt+Print super+Print
+sleep 1.5
+[ "$(capture_count bmp)" = 0 ] || fail "a capture key pressed with a modifier made a capture"
+echo "wine walk: the capture keys with modifiers captured nothing"
 xdotool key Print
 wait_for 20 more_captures_than 0 bmp || fail "PrintScreen wrote no BMP"
 import -window root "$work/ref/screen.png"

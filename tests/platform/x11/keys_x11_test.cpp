@@ -103,6 +103,19 @@ TEST_F(KeysTest, OtherKeysAreNotReported) {
     EXPECT_EQ(asyncKeyState(-1), 0);
 }
 
+TEST_F(KeysTest, ChordsAreOtherProgramsShortcutsAndTheBareKeyStillCounts) {
+    ASSERT_EQ(runCommand("xdotool key shift+Insert ctrl+Insert ctrl+Print shift+Print alt+Print "
+                         "super+Print"),
+              0);
+    // A chord held on stays one after its modifier goes up first.
+    ASSERT_EQ(runCommand("xdotool keydown Control_L keydown Insert keyup Control_L"), 0);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(asyncKeyState(kVkPrintScreen), 0);
+    EXPECT_EQ(asyncKeyState(kVkInsert), 0);
+    ASSERT_EQ(runCommand("xdotool keyup Insert key Insert"), 0);
+    EXPECT_EQ(waitForReport(kVkInsert) & 1, 1);
+}
+
 class KeyRecorder : public QWidget {
 public:
     int inserts = 0;
