@@ -1,5 +1,6 @@
-// The program's pictures, decoded on the build machine into plain rows (tools/make_bitmaps)
-// and compiled in, and the window icon from the ".ico" asset.
+// The program's pictures, decoded on the build machine into rows (tools/make_bitmaps) and
+// compiled in deflated, each inflated when it is first drawn; and the window icon from the
+// ".ico" asset.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -9,6 +10,8 @@
 
 #include "assets/assets.h"
 #include "ui/win32/state.h"
+
+#include <zlib.h>
 
 namespace lumora::ui::win32 {
 
@@ -36,16 +39,23 @@ const Decoded* decoded(std::string_view assetName) {
         return found->second.pixels.empty() ? nullptr : &found->second;
     Decoded picture;
     const auto bytes = bitmaps::find(std::string(assetName) + ".bitmap");
-    if (bytes.size() >= 12 && std::memcmp(bytes.data(), "LBMP", 4) == 0) {
+    if (bytes.size() >= 12 && std::memcmp(bytes.data(), "LBMZ", 4) == 0) {
         const std::uint32_t width = get32(bytes.data() + 4);
         const std::uint32_t height = get32(bytes.data() + 8);
         const std::uint64_t count = std::uint64_t{width} * height;
-        if (width > 0 && height > 0 && width < 65536 && height < 65536 &&
-            bytes.size() - 12 >= count * 4) {
-            picture.width = static_cast<int>(width);
-            picture.height = static_cast<int>(height);
+        // A picture of up to 64 megapixels; its size in bytes fits zlib's 32-bit lengths here.
+        if (width > 0 && height > 0 && count <= (std::uint64_t{1} << 26)) {
             picture.pixels.resize(count);
-            std::memcpy(picture.pixels.data(), bytes.data() + 12, count * 4);
+            uLongf size = static_cast<uLongf>(count * 4);
+            // Whole only when the stream ends exactly at the last pixel.
+            if (uncompress(reinterpret_cast<Bytef*>(picture.pixels.data()), &size,
+                           bytes.data() + 12, static_cast<uLong>(bytes.size() - 12)) == Z_OK &&
+                size == count * 4) {
+                picture.width = static_cast<int>(width);
+                picture.height = static_cast<int>(height);
+            } else {
+                picture.pixels.clear();
+            }
         }
     }
     auto [it, inserted] = cache.emplace(std::string(assetName), std::move(picture));
