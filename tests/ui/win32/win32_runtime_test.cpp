@@ -185,7 +185,7 @@ TEST_F(Win32RuntimeTest, SettingsPagesAreReachedByKeyboardAndTheirHeadersStayPut
         return sizes;
     };
     const auto before = headers();
-    ASSERT_EQ(before.size(), 6u);
+    ASSERT_EQ(before.size(), 7u);
 
     // From the buttons below the pages, Ctrl+Tab and Ctrl+Shift+Tab turn them, round the end.
     SetFocus(controlWindow(S, "立即生效"));
@@ -193,7 +193,7 @@ TEST_F(Win32RuntimeTest, SettingsPagesAreReachedByKeyboardAndTheirHeadersStayPut
     EXPECT_EQ(currentPage(S, "选择夹1"), 1);
     pressTab(true, true);
     pressTab(true, true);
-    EXPECT_EQ(currentPage(S, "选择夹1"), 5);
+    EXPECT_EQ(currentPage(S, "选择夹1"), 6);
     EXPECT_EQ(GetFocus(), controlWindow(S, "立即生效"));
 
     // Tab reaches the tab control; Ctrl+Tab goes on turning there.
