@@ -23,7 +23,7 @@ echo "desktop-root-walks: root $root ($(( $(date +%s) - t0 )) s)"
     export LUMORA_BUILD_NAME=asan-debian13
     source scripts/lib/build.sh
     lumora_configure asan
-    nice cmake --build "$LUMORA_BUILD_DIR" --target lumora lumora_program desktop_gnome_test \
+    nice cmake --build "$LUMORA_BUILD_DIR" --target lumora lumora_program lumora_package_docs desktop_gnome_test \
         capture_kde_test > "$LUMORA_BUILD_DIR/walks-build.log" 2>&1 ||
         { tail -30 "$LUMORA_BUILD_DIR/walks-build.log" >&2; exit 1; }
     echo "desktop-root-walks: built in $(( $(date +%s) - $2 )) s"

@@ -293,7 +293,7 @@ TEST_F(GnomeDesktop, NewUserWalk) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
         EXPECT_NE(out.find("screenshot permission is unset"), std::string::npos) << out;
         EXPECT_TRUE(waitUntil(
-            [&] { return notificationTexts().find("permission is unset") != std::string::npos; },
+            [&] { return notificationTexts().find("请先启动一次 Lumora") != std::string::npos; },
             10s))
             << notificationTexts();
     }
@@ -317,9 +317,10 @@ TEST_F(GnomeDesktop, NewUserWalk) {
     // desktop's own dialog: the custom shortcuts hold the keys.
     std::this_thread::sleep_for(2s);
     EXPECT_FALSE(shortcutsDialogShown());
-    if (globalShortcuts)
+    if (globalShortcuts) {
         EXPECT_NE(program.errors().find("GNOME's custom shortcuts"), std::string::npos)
             << program.errors();
+    }
     EXPECT_EQ(listFolder(pictures), std::vector<std::string>{});
     EXPECT_TRUE(focusedWindowTitled(program.pid(), Program::kTitle));
 
