@@ -300,6 +300,14 @@ TEST_F(GnomeDesktop, NewUserWalk) {
     ASSERT_TRUE(program.start()) << program.errors();
     ASSERT_TRUE(waitUntil([&] { return focusedWindowTitled(program.pid(), kBoxTitle); }, 60s))
         << "the box that says the desktop will ask " << program.errors();
+    // A capture asked of it before the question is answered ends at once, and says why.
+    {
+        const auto start = std::chrono::steady_clock::now();
+        std::string out;
+        EXPECT_EQ(runCommand(program.path() + " --capture screen 2>&1", &out), 1) << out;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        EXPECT_NE(out.find("screenshot permission is unset"), std::string::npos) << out;
+    }
     ASSERT_TRUE(keyToFocusedXWindow("Return"));
     ASSERT_TRUE(
         waitUntil([&] { return dialogTexts().find("Screenshot") != std::string::npos; }, 30s))
