@@ -26,7 +26,7 @@ echo "desktop-root-walks: root $root ($(( $(date +%s) - t0 )) s)"
     nice cmake --build "$LUMORA_BUILD_DIR" --target lumora lumora_program lumora_package_docs desktop_gnome_test \
         capture_kde_test > "$LUMORA_BUILD_DIR/walks-build.log" 2>&1 ||
         { tail -30 "$LUMORA_BUILD_DIR/walks-build.log" >&2; exit 1; }
-    echo "desktop-root-walks: built in $(( $(date +%s) - $2 )) s"
+    echo "desktop-root-walks: built in $(( $(date +%s) - $1 )) s"
     shift
     export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
