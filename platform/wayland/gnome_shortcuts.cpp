@@ -121,9 +121,9 @@ QString shellQuoted(const QString& word) {
 bool hasGnomeCaptureShortcuts() {
     QString current;
     QString failure;
-    if (!gsettings({QStringLiteral("get"), QString::fromLatin1(kSchema),
-                    QString::fromLatin1(kListKey)},
-                   &current, &failure))
+    if (!gsettings(
+            {QStringLiteral("get"), QString::fromLatin1(kSchema), QString::fromLatin1(kListKey)},
+            &current, &failure))
         return false;
     bool ok = false;
     const QStringList paths = parseStringArray(current, &ok);

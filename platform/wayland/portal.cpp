@@ -97,9 +97,9 @@ std::optional<Permissions> permissionsOf(const QDBusMessage& reply) {
 }
 
 QDBusMessage permissionStoreCall(const QString& method) {
-    return QDBusMessage::createMethodCall(
-        QString::fromLatin1(kPermissionStoreService), QString::fromLatin1(kPermissionStorePath),
-        QString::fromLatin1(kPermissionStoreService), method);
+    return QDBusMessage::createMethodCall(QString::fromLatin1(kPermissionStoreService),
+                                          QString::fromLatin1(kPermissionStorePath),
+                                          QString::fromLatin1(kPermissionStoreService), method);
 }
 
 constexpr char kPortalConnection[] = "lumora-portal";
@@ -128,8 +128,7 @@ QStringList screenshotPermissionEntry(const QDBusMessage& reply, const QString& 
 
 QDBusMessage setScreenshotPermissionCall(const QString& appId, const QStringList& entry) {
     QDBusMessage call = permissionStoreCall(QStringLiteral("SetPermission"));
-    call << QStringLiteral("screenshot") << true << QStringLiteral("screenshot") << appId
-         << entry;
+    call << QStringLiteral("screenshot") << true << QStringLiteral("screenshot") << appId << entry;
     return call;
 }
 

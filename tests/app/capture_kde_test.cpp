@@ -150,8 +150,8 @@ bool invokeShortcut(const std::string& action) {
                std::string("gdbus call --session --dest org.kde.kglobalaccel --object-path ") +
                // Plasma 6 names the component after the registered application id.
                (plasma6() ? "/component/io_lumora_Lumora" : "/component/lumora") +
-               " --method org.kde.kglobalaccel.Component.invokeShortcut " +
-               action + " default >/dev/null") == 0;
+               " --method org.kde.kglobalaccel.Component.invokeShortcut " + action +
+               " default >/dev/null") == 0;
 }
 
 // The notifications sent on the session bus (the tray's balloons arrive so).
@@ -287,17 +287,18 @@ TEST(KdePlasma, Plasma6RegistersBindsOnceAndItsKeysCapture) {
         ASSERT_TRUE(waitUntil(
             [&] { return lumora.errors().find("capture keys: ") != std::string::npos; }, 60s))
             << lumora.errors();
-        EXPECT_TRUE(waitUntil([&] { return settingsPages() == 1; }, 10s))
-            << "run " << run << "\n" << readTextFile(busLog);
+        EXPECT_TRUE(waitUntil([&] { return settingsPages() == 1; }, 10s)) << "run " << run << "\n"
+                                                                          << readTextFile(busLog);
         EXPECT_EQ(lumora.errors().find("register"), std::string::npos) << lumora.errors();
         std::string items;
         EXPECT_TRUE(waitUntil(
             [&] {
-                runCommand("gdbus call --session --dest org.kde.StatusNotifierWatcher "
-                           "--object-path /StatusNotifierWatcher --method "
-                           "org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher "
-                           "RegisteredStatusNotifierItems",
-                           &items);
+                runCommand(
+                    "gdbus call --session --dest org.kde.StatusNotifierWatcher "
+                    "--object-path /StatusNotifierWatcher --method "
+                    "org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher "
+                    "RegisteredStatusNotifierItems",
+                    &items);
                 return items.find("StatusNotifierItem") != std::string::npos;
             },
             30s))
@@ -311,8 +312,9 @@ TEST(KdePlasma, Plasma6RegistersBindsOnceAndItsKeysCapture) {
     }
     EXPECT_EQ(settingsPages(), 1) << readTextFile(busLog);  // the second start opened nothing
     if (!capture)
-        std::printf("capture was not checked: KWin 6 offers no screenshots without a DRM render "
-                    "node (/dev/dri/renderD*)\n");
+        std::printf(
+            "capture was not checked: KWin 6 offers no screenshots without a DRM render "
+            "node (/dev/dri/renderD*)\n");
 }
 
 TEST(KdePlasma, InstalledLumoraCapturesWindowsScreensAndKeys) {

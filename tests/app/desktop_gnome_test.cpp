@@ -80,9 +80,10 @@ bool keyToFocusedXWindow(const std::string& key) {
 
 // GNOME 48 and later: the portal offers GlobalShortcuts, and GNOME answers a bind with a dialog.
 bool portalOffersGlobalShortcuts() {
-    return runCommand("gdbus call --session --dest org.freedesktop.portal.Desktop --object-path "
-                      "/org/freedesktop/portal/desktop --method org.freedesktop.DBus.Properties.Get "
-                      "org.freedesktop.portal.GlobalShortcuts version >/dev/null 2>&1") == 0;
+    return runCommand(
+               "gdbus call --session --dest org.freedesktop.portal.Desktop --object-path "
+               "/org/freedesktop/portal/desktop --method org.freedesktop.DBus.Properties.Get "
+               "org.freedesktop.portal.GlobalShortcuts version >/dev/null 2>&1") == 0;
 }
 
 bool shortcutsDialogShown() {
@@ -367,8 +368,7 @@ TEST_F(GnomeDesktop, NewUserWalk) {
     // its own that the search finds too: the client is the smallest of them.
     const QStringList origin =
         QString::fromStdString(
-            shell("for w in $(xdotool search --onlyvisible --pid " +
-                  std::to_string(program.pid()) +
+            shell("for w in $(xdotool search --onlyvisible --pid " + std::to_string(program.pid()) +
                   " --name '截图精灵'); do xwininfo -id $w | awk '/^ *Width:/{w=$2} "
                   "/^ *Height:/{h=$2} /Absolute upper-left X/{x=$4} /Absolute upper-left "
                   "Y/{y=$4} END{print w*h, x, y}'; done | sort -n | head -n 1"))

@@ -105,9 +105,9 @@ TEST(PortalScreenshot, PermissionStoreEntriesAndTheRegistry) {
     // A permission given under the earlier id moves to the program's id.
     EXPECT_EQ(screenshotPermissionEntry(store, kOldAppId), QStringList{"yes"});
     EXPECT_EQ(screenshotPermissionEntry(store, kAppId), QStringList());
-    EXPECT_EQ(setScreenshotPermissionCall(kAppId, {"yes"}).arguments(),
-              (QVariantList{"screenshot", true, "screenshot", "io.lumora.Lumora",
-                            QStringList{"yes"}}));
+    EXPECT_EQ(
+        setScreenshotPermissionCall(kAppId, {"yes"}).arguments(),
+        (QVariantList{"screenshot", true, "screenshot", "io.lumora.Lumora", QStringList{"yes"}}));
     EXPECT_EQ(deleteScreenshotPermissionCall(kOldAppId).arguments(),
               (QVariantList{"screenshot", "screenshot", "lumora"}));
     EXPECT_TRUE(screenshotPermissionUnsetFailure().contains("screenshot permission is unset"));
@@ -331,9 +331,10 @@ TEST(GlobalShortcutsPortal, BindsScreenToPrintAndWindowToInsert) {
     EXPECT_EQ(shortcuts[1].properties.value("preferred_trigger").toString(), "Insert");
     EXPECT_EQ(bind.arguments()[3].toMap().value("handle_token").toString(), "t2");
     // GNOME keeps Print for its own screenshot tool: other preferred keys there.
-    const auto gnome = bindShortcutsCall("/s/1", "t4", captureShortcuts("CTRL+Print", "LOGO+Insert"))
-                           .arguments()[1]
-                           .value<PortalShortcuts>();
+    const auto gnome =
+        bindShortcutsCall("/s/1", "t4", captureShortcuts("CTRL+Print", "LOGO+Insert"))
+            .arguments()[1]
+            .value<PortalShortcuts>();
     EXPECT_EQ(gnome[0].properties.value("preferred_trigger").toString(), "CTRL+Print");
     EXPECT_EQ(gnome[1].properties.value("preferred_trigger").toString(), "LOGO+Insert");
 
