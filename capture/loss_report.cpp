@@ -94,8 +94,13 @@ std::string reasonForPerson(std::string_view reason) {
     }
     if (startsWith(reason, "no picture")) {
         std::string told = "没能截取到画面";
-        // A stored refusal says how to undo it (the command comes after "run: ").
-        if (contains(reason, "screenshot permission")) {
+        // Never asked: the desktop asks when the program starts with its window in front.
+        if (contains(reason, "screenshot permission is unset")) {
+            told +=
+                "，桌面还没有问过是否允许 Lumora 截图。请先启动一次 Lumora，桌面询问时选择"
+                "“允许”";
+        } else if (contains(reason, "screenshot permission")) {
+            // A stored refusal says how to undo it (the command comes after "run: ").
             told += "，桌面的截图权限拒绝了 Lumora";
             if (const auto at = reason.find("run: "); at != std::string_view::npos)
                 told +=

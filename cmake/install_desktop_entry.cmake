@@ -30,11 +30,24 @@ foreach(pass 1 2)
 endforeach()
 string(REPLACE "@LUMORA_EXEC@" "${exec}" entry "${entry}")
 if(entry MATCHES "(^|\n)Exec=lumora")
-    message(FATAL_ERROR "lumora.desktop: an Exec= line was left without the program's path")
+    message(FATAL_ERROR "io.lumora.Lumora.desktop: an Exec= line was left without the program's path")
 endif()
 get_filename_component(stage_dir "${LUMORA_DESKTOP_STAGE}" DIRECTORY)
 file(MAKE_DIRECTORY "${stage_dir}")
 file(WRITE "${LUMORA_DESKTOP_STAGE}" "${entry}")
 file(INSTALL DESTINATION "${LUMORA_DATADIR_FULL}/applications" TYPE FILE
      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
-     FILES "${LUMORA_DESKTOP_STAGE}" RENAME lumora.desktop)
+     FILES "${LUMORA_DESKTOP_STAGE}" RENAME io.lumora.Lumora.desktop)
+# Installs before the application id was io.lumora.Lumora wrote lumora.desktop: the portals
+# look the program up by its id now, and a second menu entry would be a stale one. Only an
+# entry that an earlier install of this very program wrote (its Exec= and KWin's grant) goes.
+set(old_entry "${LUMORA_DATADIR_FULL}/applications/lumora.desktop")
+if(EXISTS "${old_entry}")
+    file(READ "${old_entry}" old)
+    string(FIND "${old}" "\nExec=${exec}\n" same_program)
+    string(FIND "${old}" "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2" ours)
+    if(NOT same_program EQUAL -1 AND NOT ours EQUAL -1)
+        file(REMOVE "${old_entry}")
+        message(STATUS "Removed the earlier entry: ${old_entry}")
+    endif()
+endif()

@@ -2,7 +2,7 @@
 # (`cpack -G DEB` in a build configured with CMAKE_INSTALL_PREFIX=/usr; scripts/package does it).
 include(GNUInstallDirs)
 
-set(LUMORA_APP_ID "com.velmora.lumora")
+set(LUMORA_APP_ID "io.lumora.Lumora")
 set(LUMORA_PACKAGE_MAINTAINER "Lumora maintainers <maintainers@lumora.example>"
     CACHE STRING "Maintainer named in the Debian package")
 

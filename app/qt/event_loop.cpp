@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 
 #include "app/qt_translations.h"
+#include "platform/application_id.h"
 
 namespace lumora::app {
 
@@ -17,7 +18,7 @@ EventLoop::EventLoop(Kind kind, int& argc, char** argv) : impl_(std::make_unique
         return;
     }
     impl_->application = std::make_unique<QApplication>(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("lumora"));
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(platform::kApplicationId));
     installQtTranslations();
 }
 

@@ -6,12 +6,14 @@
 #include <QVariantList>
 #include <optional>
 
+#include "platform/application_id.h"
+
 namespace lumora::platform::detail {
 
 // The name the notification server shows as the sender, and the desktop entry it may take the
 // program's name and icon from when the program is installed.
 inline constexpr char kNotificationAppName[] = "Lumora截图精灵";
-inline constexpr char kDesktopEntry[] = "lumora";
+inline constexpr const char* kDesktopEntry = kApplicationId;
 
 // The arguments of one Notify call, in order: the program's name and icon, `title` as the
 // summary, `text` as the body (escaped where the server reads markup in it, so a folder named

@@ -19,6 +19,16 @@ constexpr int kCallTimeoutMs = 30000;
 // Binding may show the desktop's own dialog, where the user takes the time they need.
 constexpr int kBindTimeoutMs = 10 * 60 * 1000;
 
+// "screen = Ctrl+Print, window = Super+Insert", as the desktop describes the triggers.
+QString describeShortcuts(const PortalShortcuts& shortcuts) {
+    QStringList chosen;
+    for (const PortalShortcut& s : shortcuts) {
+        chosen << s.id + QStringLiteral(" = ") +
+                      s.properties.value(QStringLiteral("trigger_description")).toString();
+    }
+    return chosen.join(QStringLiteral(", "));
+}
+
 QDBusMessage shortcutsCall(const QString& method) {
     return QDBusMessage::createMethodCall(QString::fromLatin1(kPortalService),
                                           QString::fromLatin1(kPortalPath),
@@ -50,15 +60,15 @@ void registerShortcutTypes() {
     (void)registered;
 }
 
-PortalShortcuts captureShortcuts() {
-    auto entry = [](const char* id, const char* description, const char* trigger) {
-        return PortalShortcut{
-            QString::fromLatin1(id),
-            {{QStringLiteral("description"), QString::fromUtf8(description)},
-             {QStringLiteral("preferred_trigger"), QString::fromLatin1(trigger)}}};
+PortalShortcuts captureShortcuts(const QString& screenTrigger, const QString& windowTrigger) {
+    auto entry = [](const char* id, const char* description, const QString& trigger) {
+        return PortalShortcut{QString::fromLatin1(id),
+                              {{QStringLiteral("description"), QString::fromUtf8(description)},
+                               {QStringLiteral("preferred_trigger"), trigger}}};
     };
     // The descriptions are what the desktop's shortcut settings list.
-    return {entry("screen", "截取屏幕", "Print"), entry("window", "截取活动窗口", "Insert")};
+    return {entry("screen", "截取屏幕", screenTrigger),
+            entry("window", "截取活动窗口", windowTrigger)};
 }
 
 QDBusMessage createShortcutSessionCall(const QString& token, const QString& sessionToken) {
@@ -75,10 +85,11 @@ QDBusMessage listShortcutsCall(const QString& session, const QString& token) {
     return call;
 }
 
-QDBusMessage bindShortcutsCall(const QString& session, const QString& token) {
+QDBusMessage bindShortcutsCall(const QString& session, const QString& token,
+                               const PortalShortcuts& shortcuts) {
     registerShortcutTypes();
     QDBusMessage call = shortcutsCall(QStringLiteral("BindShortcuts"));
-    call << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(captureShortcuts())
+    call << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(shortcuts)
          << QString() << QVariantMap{{QStringLiteral("handle_token"), token}};
     return call;
 }
@@ -121,11 +132,7 @@ bool captureShortcutsAssigned(const PortalShortcuts& shortcuts) {
 }
 
 bool shouldBindShortcuts(const PortalShortcuts& listed, bool boundBefore) {
-    for (const PortalShortcut& s : listed) {
-        if (virtualKeyOfShortcut(s.id) != 0)
-            return true;
-    }
-    return !boundBefore;
+    return !captureShortcutsAssigned(listed) && !boundBefore;
 }
 
 int virtualKeyOfShortcut(const QString& id) {
@@ -136,14 +143,15 @@ int virtualKeyOfShortcut(const QString& id) {
     return 0;
 }
 
-GlobalShortcuts::GlobalShortcuts(std::function<void(int)> pressed,
+GlobalShortcuts::GlobalShortcuts(QDBusConnection bus, std::function<void(int)> pressed,
                                  std::function<void(QString)> ended, QObject* parent,
-                                 std::string boundMarker)
+                                 std::string boundMarker, PortalShortcuts shortcuts)
     : QObject(parent),
-      bus_(QDBusConnection::sessionBus()),
+      bus_(std::move(bus)),
       pressed_(std::move(pressed)),
       ended_(std::move(ended)),
-      boundMarker_(std::move(boundMarker)) {}
+      boundMarker_(std::move(boundMarker)),
+      shortcuts_(std::move(shortcuts)) {}
 
 void GlobalShortcuts::start() {
     registerShortcutTypes();
@@ -201,32 +209,37 @@ void GlobalShortcuts::list() {
                 self->bind(captureShortcutsAssigned(listed));
                 return;
             }
+            if (captureShortcutsAssigned(listed)) {
+                std::fprintf(stderr, "lumora: capture keys: %s\n",
+                             describeShortcuts(listed).toLocal8Bit().constData());
+                return;
+            }
             std::fprintf(stderr,
                          "lumora: capture keys: the desktop lists no shortcuts; not binding "
-                         "again (keys assigned to the component \"%s\" still apply)\n",
-                         kShortcutSessionToken);
+                         "again (keys assigned in the desktop's shortcut settings still apply)\n");
         });
 }
 
 void GlobalShortcuts::bind(bool keysKnown) {
     const QString token = newHandleToken(QStringLiteral("bind"));
     PortalRequest::start(
-        bus_, bindShortcutsCall(session_, token), token, kBindTimeoutMs,
+        bus_, bindShortcutsCall(session_, token, shortcuts_), token, kBindTimeoutMs,
         [self = QPointer<GlobalShortcuts>(this), keysKnown](uint code, const QVariantMap& results,
                                                             const QString& failure) {
             if (!self)
                 return;
-            if (code != 0) {
-                self->end(failure.isEmpty() ? QStringLiteral("the global shortcuts were refused")
-                                            : failure);
-                return;
-            }
-            if (!self->boundMarker_.empty()) {
+            // Answered, either way: the desktop's dialog is not shown again at every start.
+            if (failure.isEmpty() && !self->boundMarker_.empty()) {
                 const std::filesystem::path marker(self->boundMarker_);
                 std::error_code ignored;
                 std::filesystem::create_directories(marker.parent_path(), ignored);
                 if (std::FILE* file = std::fopen(marker.c_str(), "w"))
                     std::fclose(file);
+            }
+            if (code != 0) {
+                self->end(failure.isEmpty() ? QStringLiteral("the global shortcuts were refused")
+                                            : failure);
+                return;
             }
             const PortalShortcuts bound = boundShortcutsOf(results);
             // Plasma 5.27 answers success with no shortcuts and assigns no keys: nothing
@@ -236,13 +249,8 @@ void GlobalShortcuts::bind(bool keysKnown) {
                 return;
             }
             // The user may have chosen other keys in the desktop's dialog.
-            QStringList chosen;
-            for (const PortalShortcut& s : bound) {
-                chosen << s.id + QStringLiteral(" = ") +
-                              s.properties.value("trigger_description").toString();
-            }
             std::fprintf(stderr, "lumora: capture keys: %s\n",
-                         chosen.join(QStringLiteral(", ")).toLocal8Bit().constData());
+                         describeShortcuts(bound).toLocal8Bit().constData());
         });
 }
 

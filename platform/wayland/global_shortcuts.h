@@ -4,13 +4,14 @@
 // Print) and "window" (Insert), which the desktop lets the user confirm or rebind; the portal
 // then tells every activation.
 //
-// The session's token is the same in every run: KDE names the shortcut component after it, so
-// keys the user assigns there apply in every later run. Desktops differ in when they bind:
-// Plasma 5.27 lists nothing, assigns nothing and opens its shortcut settings at each
-// BindShortcuts, but delivers the keys of a known component without a bind; later Plasma lists
-// the known shortcuts and activates them only after a BindShortcuts in that session. So the
-// session first lists: known shortcuts are bound again (no dialog for known ones), and an empty
-// list is bound only on the first run on that desktop.
+// The session's token is the same in every run: Plasma 5.27 names the shortcut component after
+// it (Plasma 6 after the registered application id), so keys the user assigns there apply in
+// every later run. Every BindShortcuts makes Plasma open its shortcut settings (5.27 lists
+// nothing and assigns nothing, yet delivers the keys of a known component), and GNOME 48 shows
+// its "Add Keyboard Shortcuts" dialog; a session that did not bind still receives the keys the
+// desktop lists. So the session first lists, and binds only when the desktop does not list
+// both shortcuts with their keys and was never asked on this desktop before: the desktop's
+// dialog comes once, and what the person did there stands.
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -38,15 +39,18 @@ const QDBusArgument& operator>>(const QDBusArgument& in, PortalShortcut& shortcu
 // Registers the types with QtDBus; needed once before a message carries them.
 void registerShortcutTypes();
 
-// The two shortcuts with their descriptions and preferred triggers.
-PortalShortcuts captureShortcuts();
+// The two shortcuts with their descriptions and preferred triggers (the shortcuts
+// specification's form: "Print", "CTRL+Print", "LOGO+Insert").
+PortalShortcuts captureShortcuts(const QString& screenTrigger = QStringLiteral("Print"),
+                                 const QString& windowTrigger = QStringLiteral("Insert"));
 
 // The session handle token of every run.
 inline constexpr char kShortcutSessionToken[] = "lumora";
 
 QDBusMessage createShortcutSessionCall(const QString& token, const QString& sessionToken);
 QDBusMessage listShortcutsCall(const QString& session, const QString& token);
-QDBusMessage bindShortcutsCall(const QString& session, const QString& token);
+QDBusMessage bindShortcutsCall(const QString& session, const QString& token,
+                               const PortalShortcuts& shortcuts = captureShortcuts());
 
 // The session a CreateSession response names; empty when it names none.
 QString shortcutSessionOf(const QVariantMap& results);
@@ -59,10 +63,10 @@ PortalShortcuts boundShortcutsOf(const QVariantMap& results);
 // shortcuts, or with shortcuts the user has no keys for, binds nothing.
 bool captureShortcutsAssigned(const PortalShortcuts& shortcuts);
 
-// After ListShortcuts: bind when the desktop knows the shortcuts (so later Plasma activates
-// them in this session) or when no bind was made on this desktop before; otherwise an empty
-// list means a desktop that never lists (Plasma 5.27), where binding again would open its
-// settings at every start and the keys the user assigned apply without it.
+// After ListShortcuts: no bind when the desktop lists both with their keys (they apply without
+// one), nor after an earlier bind on this desktop: a desktop that never lists (Plasma 5.27),
+// or a person who dismissed or emptied them in the desktop's dialog; asking again would open
+// it at every start.
 bool shouldBindShortcuts(const PortalShortcuts& listed, bool boundBefore);
 
 // The virtual key (keys.h) an activated shortcut stands for; 0 for an id of no capture.
@@ -70,14 +74,16 @@ int virtualKeyOfShortcut(const QString& id);
 
 // Creates the session, lists and binds the shortcuts; calls `pressed` with the virtual key at
 // every activation, and `ended` once with the cause when the portal gives no keys (not there,
-// refused, failed, or bound without keys). Lives as long as the program. `boundMarker` is a
-// file that records a bind made on this desktop (empty: none is kept).
+// refused, failed, or bound without keys). Lives as long as the program. `bus` is the
+// program's portal connection (portalBus()). `boundMarker` is a file that records a bind asked
+// on this desktop, answered either way (empty: none is kept). `shortcuts`: captureShortcuts()
+// with the triggers this desktop leaves free.
 class GlobalShortcuts : public QObject {
     Q_OBJECT
 public:
-    GlobalShortcuts(std::function<void(int virtualKey)> pressed,
+    GlobalShortcuts(QDBusConnection bus, std::function<void(int virtualKey)> pressed,
                     std::function<void(QString cause)> ended, QObject* parent = nullptr,
-                    std::string boundMarker = {});
+                    std::string boundMarker = {}, PortalShortcuts shortcuts = captureShortcuts());
     void start();
 
 private slots:
@@ -94,6 +100,7 @@ private:
     std::function<void(int)> pressed_;
     std::function<void(QString)> ended_;
     std::string boundMarker_;
+    PortalShortcuts shortcuts_;
     bool ended_called_ = false;
 };
 

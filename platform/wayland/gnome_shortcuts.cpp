@@ -118,6 +118,22 @@ QString shellQuoted(const QString& word) {
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+bool hasGnomeCaptureShortcuts() {
+    QString current;
+    QString failure;
+    if (!gsettings(
+            {QStringLiteral("get"), QString::fromLatin1(kSchema), QString::fromLatin1(kListKey)},
+            &current, &failure))
+        return false;
+    bool ok = false;
+    const QStringList paths = parseStringArray(current, &ok);
+    for (const CustomShortcut& shortcut : gnomeCaptureShortcuts(QString())) {
+        if (paths.contains(shortcut.path))
+            return true;
+    }
+    return false;
+}
+
 bool addGnomeShortcuts(const std::vector<CustomShortcut>& shortcuts, QString* failure) {
     const QString schema = QString::fromLatin1(kSchema);
     const QString list = QString::fromLatin1(kListKey);

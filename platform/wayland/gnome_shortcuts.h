@@ -10,10 +10,13 @@
 
 namespace lumora::platform::wayland {
 
-// Measured free in GNOME 43: the shell keeps Print, Shift+Print and Alt+Print, and Ctrl+Insert
-// copies text in most programs.
+// Measured free in GNOME 43 to 48: the shell keeps Print, Shift+Print and Alt+Print, and
+// Ctrl+Insert copies text in most programs. The same keys, as the GlobalShortcuts portal
+// writes them, are what GNOME 48's dialog offers.
 inline constexpr char kGnomeScreenKey[] = "<Control>Print";
 inline constexpr char kGnomeWindowKey[] = "<Super>Insert";
+inline constexpr char kGnomeScreenTrigger[] = "CTRL+Print";
+inline constexpr char kGnomeWindowTrigger[] = "LOGO+Insert";
 
 struct CustomShortcut {
     QString path;  // the settings path, ending in "/"
@@ -36,5 +39,9 @@ QString shellQuoted(const QString& word);
 // entries of these paths). False with the cause when gsettings or the schema is missing or a
 // write failed. Blocks for the few gsettings runs.
 bool addGnomeShortcuts(const std::vector<CustomShortcut>& shortcuts, QString* failure);
+
+// Whether the user's list holds the program's capture shortcuts (added by an earlier start):
+// then the keys are there and the desktop's own shortcuts dialog is not offered as well.
+bool hasGnomeCaptureShortcuts();
 
 }  // namespace lumora::platform::wayland

@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <atomic>
+#include <optional>
 
 namespace lumora::platform::wayland {
 
@@ -77,14 +78,70 @@ bool isMissingInterface(const QDBusError& error) {
 namespace {
 constexpr char kPermissionStoreService[] = "org.freedesktop.impl.portal.PermissionStore";
 constexpr char kPermissionStorePath[] = "/org/freedesktop/impl/portal/PermissionStore";
+
+using Permissions = QMap<QString, QStringList>;
+
+std::optional<Permissions> permissionsOf(const QDBusMessage& reply) {
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return std::nullopt;
+    const QVariant first = reply.arguments().constFirst();
+    if (first.userType() == qMetaTypeId<QDBusArgument>()) {
+        const QDBusArgument argument = first.value<QDBusArgument>();
+        if (argument.currentSignature() != QLatin1String("a{sas}"))
+            return std::nullopt;
+        return qdbus_cast<Permissions>(argument);
+    }
+    if (first.userType() == qMetaTypeId<Permissions>())
+        return first.value<Permissions>();  // a reply made in this process
+    return std::nullopt;
+}
+
+QDBusMessage permissionStoreCall(const QString& method) {
+    return QDBusMessage::createMethodCall(QString::fromLatin1(kPermissionStoreService),
+                                          QString::fromLatin1(kPermissionStorePath),
+                                          QString::fromLatin1(kPermissionStoreService), method);
+}
+
+constexpr char kPortalConnection[] = "lumora-portal";
+
 }  // namespace
 
 QDBusMessage screenshotPermissionLookupCall() {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(kPermissionStoreService), QString::fromLatin1(kPermissionStorePath),
-        QString::fromLatin1(kPermissionStoreService), QStringLiteral("Lookup"));
+    QDBusMessage call = permissionStoreCall(QStringLiteral("Lookup"));
     call << QStringLiteral("screenshot") << QStringLiteral("screenshot");
     return call;
+}
+
+QDBusConnection portalBus() {
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                         QString::fromLatin1(kPortalConnection));
+}
+
+void closePortalBus() {
+    QDBusConnection::disconnectFromBus(QString::fromLatin1(kPortalConnection));
+}
+
+QStringList screenshotPermissionEntry(const QDBusMessage& reply, const QString& appId) {
+    const auto permissions = permissionsOf(reply);
+    return permissions ? permissions->value(appId) : QStringList();
+}
+
+QDBusMessage setScreenshotPermissionCall(const QString& appId, const QStringList& entry) {
+    QDBusMessage call = permissionStoreCall(QStringLiteral("SetPermission"));
+    call << QStringLiteral("screenshot") << true << QStringLiteral("screenshot") << appId << entry;
+    return call;
+}
+
+QDBusMessage deleteScreenshotPermissionCall(const QString& appId) {
+    QDBusMessage call = permissionStoreCall(QStringLiteral("DeletePermission"));
+    call << QStringLiteral("screenshot") << QStringLiteral("screenshot") << appId;
+    return call;
+}
+
+QString screenshotPermissionUnsetFailure() {
+    return QStringLiteral(
+        "the desktop has not been asked yet whether Lumora may take screenshots (its "
+        "screenshot permission is unset); start Lumora once and answer the desktop's question");
 }
 
 ScreenshotPermission screenshotPermissionOf(const QDBusMessage& reply, const QString& appId) {
@@ -94,23 +151,11 @@ ScreenshotPermission screenshotPermissionOf(const QDBusMessage& reply, const QSt
                    ? ScreenshotPermission::Unset
                    : ScreenshotPermission::Unknown;
     }
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+    const auto permissions = permissionsOf(reply);
+    if (!permissions)
         return ScreenshotPermission::Unknown;
-    using Permissions = QMap<QString, QStringList>;
-    const QVariant first = reply.arguments().constFirst();
-    Permissions permissions;
-    if (first.userType() == qMetaTypeId<QDBusArgument>()) {
-        const QDBusArgument argument = first.value<QDBusArgument>();
-        if (argument.currentSignature() != QLatin1String("a{sas}"))
-            return ScreenshotPermission::Unknown;
-        permissions = qdbus_cast<Permissions>(argument);
-    } else if (first.userType() == qMetaTypeId<Permissions>()) {
-        permissions = first.value<Permissions>();  // a reply made in this process
-    } else {
-        return ScreenshotPermission::Unknown;
-    }
-    const auto it = permissions.constFind(appId);
-    if (it == permissions.constEnd() || it->isEmpty())
+    const auto it = permissions->constFind(appId);
+    if (it == permissions->constEnd() || it->isEmpty())
         return ScreenshotPermission::Unset;
     if (it->constFirst() == QLatin1String("yes"))
         return ScreenshotPermission::Allowed;

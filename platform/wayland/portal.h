@@ -16,6 +16,8 @@
 #include <QVariantMap>
 #include <functional>
 
+#include "platform/application_id.h"
+
 namespace lumora::platform::wayland {
 
 inline constexpr char kPortalService[] = "org.freedesktop.portal.Desktop";
@@ -42,8 +44,17 @@ struct ScreenshotAnswer {
 };
 ScreenshotAnswer parseScreenshotResponse(uint code, const QVariantMap& results);
 
+// The program's own connection to the session bus for everything it asks the portals. Qt's
+// platform themes read the portal's settings on the shared session connection as soon as the
+// application starts (Plasma 6's does), and a portal ties a connection to the first
+// application id it sees: Register is the first call of this one. Needs the application object.
+QDBusConnection portalBus();
+void closePortalBus();
+
 // The name the program registers with the portal: its desktop entry's basename.
-inline constexpr char kAppId[] = "lumora";
+inline constexpr const char* kAppId = kApplicationId;
+// The name earlier versions registered: permissions stored under it are moved over once.
+inline constexpr char kOldAppId[] = "lumora";
 
 // org.freedesktop.host.portal.Registry (xdg-desktop-portal 1.19 and later): Register(app_id,
 // {}) makes the permissions this connection asks for the program's own rather than those of
@@ -59,6 +70,18 @@ enum class ScreenshotPermission { Unset, Allowed, Refused, Unknown };
 QDBusMessage screenshotPermissionLookupCall();
 // From Lookup's reply (a{sas} permissions, v data), or its error.
 ScreenshotPermission screenshotPermissionOf(const QDBusMessage& reply, const QString& appId);
+
+// The entry stored for `appId` in a Lookup reply; empty when there is none.
+QStringList screenshotPermissionEntry(const QDBusMessage& reply, const QString& appId);
+// SetPermission / DeletePermission of the "screenshot" entry of `appId`: a permission given to
+// the old id is moved to the new one once.
+QDBusMessage setScreenshotPermissionCall(const QString& appId, const QStringList& entry);
+QDBusMessage deleteScreenshotPermissionCall(const QString& appId);
+
+// The cause of a capture that would make the desktop ask, when nobody is there to answer: a
+// one-off capture (a key of the desktop's, a script), or one made while the question is open.
+// GNOME 45 and later do not ask for a program without a window in front and time out.
+QString screenshotPermissionUnsetFailure();
 
 // What a person runs to let the desktop ask again (the README gives the same command).
 QString screenshotPermissionResetCommand(const QString& appId);

@@ -60,12 +60,14 @@ const char kKWinNotAuthorizedNote[] =
     "KDE 没有允许 Lumora 截取活动窗口：Lumora 没有连同它的桌面文件一起安装（KDE 只让桌面文件里"
     "写明程序完整路径的程序截取窗口）。请用安装包或 cmake --install 安装 Lumora；在此之前，"
     "窗口截图截取的是整个屏幕。";
-// Plasma's GlobalShortcuts portal takes the shortcuts but assigns no keys to them.
+// Shown when Plasma's GlobalShortcuts portal gave no keys: 5.27 takes the shortcuts but assigns
+// none; Plasma 6 opens its shortcut settings at the first start, where the person may have left
+// them without keys.
 const char kKdeKeysHint[] =
-    "在 KDE Plasma 中，PrintScreen 和 Insert 只有当前窗口收得到。请在 系统设置 → 快捷键 中"
-    "添加应用程序 Lumora（系统设置 → 快捷键 → Lumora），为“截取屏幕”和“截取活动窗口”指定"
-    "按键；也可以在那里添加命令“lumora --capture screen”和“lumora --capture window”，再为它们"
-    "指定按键。";
+    "在 KDE Plasma 中，PrintScreen 和 Insert 只有当前窗口收得到。Plasma 6 在 Lumora 第一次启动"
+    "时会打开 系统设置 → 快捷键 里 Lumora 的页面；Plasma 5.27 不会替 Lumora 指定按键。请在"
+    " 系统设置 → 快捷键 → Lumora 里为“截取屏幕”和“截取活动窗口”指定按键；也可以在那里添加"
+    "命令“lumora --capture screen”和“lumora --capture window”，再为它们指定按键。";
 const char kKeysHint[] =
     "在这个 Wayland 桌面中，PrintScreen 和 Insert 键只有当前窗口才能收到。想用按键截图的话，"
     "请在桌面的键盘设置中把命令“lumora --capture screen”和“lumora --capture window”设为快捷键。";
@@ -229,10 +231,15 @@ public:
         if (QCoreApplication::instance() != nullptr) {
             // Owned by the application: the D-Bus parts must go before the bus itself does.
             context_ = new QObject(QCoreApplication::instance());
+            portal_ = portalBus();
         }
     }
 
-    ~WaylandSession() override { delete context_; }
+    ~WaylandSession() override {
+        delete context_;
+        if (portal_)
+            closePortalBus();
+    }
 
     std::string kind() const override { return "wayland"; }
 
@@ -271,6 +278,13 @@ public:
     }
 
     void requestSnapshot(WindowHandle window, int width, int height, SnapshotDone done) override {
+        if (asking_) {
+            // The desktop's question is open: a capture now would make it ask again, out of
+            // sight, and wait.
+            lastFailure_ = screenshotPermissionUnsetFailure().toStdString();
+            done({}, lastFailure_);
+            return;
+        }
         if (window != 0 && !isFocusedWindowHandle(window)) {
             // A window of an X client (ours, or another on XWayland) can be read through X.
             Bytes image = x11::takeSnapshot(window, width, height);
@@ -485,10 +499,8 @@ private:
         if (registrationAsked_)
             return;
         registrationAsked_ = true;
-        auto* watcher =
-            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(
-                                            registerAppCall(QString::fromLatin1(kAppId)), 10000),
-                                        context_);
+        auto* watcher = new QDBusPendingCallWatcher(
+            portal().asyncCall(registerAppCall(QString::fromLatin1(kAppId)), 10000), context_);
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_,
                          [this](QDBusPendingCallWatcher* w) {
                              w->deleteLater();
@@ -497,8 +509,9 @@ private:
                              } else if (!isMissingInterface(w->error())) {
                                  std::fprintf(stderr,
                                               "lumora: the portal did not register the program "
-                                              "as \"%s\": %s\n",
-                                              kAppId,
+                                              "as \"%s\" (the portals find it by its installed "
+                                              "desktop entry, %s.desktop): %s\n",
+                                              kAppId, kAppId,
                                               w->error().message().toLocal8Bit().constData());
                              }
                              registrationDone_ = true;
@@ -511,23 +524,53 @@ private:
 
     QString appId() const { return registered_ ? QString::fromLatin1(kAppId) : QString(); }
 
-    // The permission the desktop keeps for this program's screenshots.
+    QDBusConnection portal() const { return portal_ ? *portal_ : QDBusConnection::sessionBus(); }
+
+    // The permission the desktop keeps for this program's screenshots. One given to the id
+    // earlier versions registered is moved to this id, once.
     void lookUpPermission(std::function<void(ScreenshotPermission)> answered) {
         if (!context_)
             return;
         auto* watcher = new QDBusPendingCallWatcher(
-            QDBusConnection::sessionBus().asyncCall(screenshotPermissionLookupCall(), 10000),
-            context_);
-        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_,
-                         [this, answered](QDBusPendingCallWatcher* w) {
-                             w->deleteLater();
-                             answered(screenshotPermissionOf(w->reply(), appId()));
-                         });
+            portal().asyncCall(screenshotPermissionLookupCall(), 10000), context_);
+        QObject::connect(
+            watcher, &QDBusPendingCallWatcher::finished, context_,
+            [this, answered](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                const QDBusMessage reply = w->reply();
+                const QString id = appId();
+                const QStringList old =
+                    screenshotPermissionEntry(reply, QString::fromLatin1(kOldAppId));
+                if (!id.isEmpty() && screenshotPermissionEntry(reply, id).isEmpty() &&
+                    !old.isEmpty()) {
+                    portal().asyncCall(setScreenshotPermissionCall(id, old), 10000);
+                    portal().asyncCall(
+                        deleteScreenshotPermissionCall(QString::fromLatin1(kOldAppId)), 10000);
+                    answered(screenshotPermissionOf(reply, QString::fromLatin1(kOldAppId)));
+                    return;
+                }
+                answered(screenshotPermissionOf(reply, id));
+            });
     }
 
+    // A desktop that was never asked would ask now; a one-off capture has no window in front
+    // for the question (GNOME 45 and later time out after 30 s), so it ends at once and says
+    // how to give the permission. The program that watches the keys asked at start.
     void portalPicture(PictureDone done) {
-        whenRegistered(
-            [this, done = std::move(done)]() mutable { requestPicture(std::move(done)); });
+        whenRegistered([this, done = std::move(done)]() mutable {
+            if (allowed_ || watching_) {
+                requestPicture(std::move(done));
+                return;
+            }
+            lookUpPermission([this, done](ScreenshotPermission permission) {
+                if (permission == ScreenshotPermission::Unset) {
+                    done({}, screenshotPermissionUnsetFailure());
+                    return;
+                }
+                allowed_ = permission == ScreenshotPermission::Allowed;
+                requestPicture(done);
+            });
+        });
     }
 
     void requestPicture(PictureDone done) {
@@ -535,7 +578,7 @@ private:
         clock_gettime(CLOCK_REALTIME, &start);
         const QString token = newHandleToken(QStringLiteral("shot"));
         PortalRequest::start(
-            QDBusConnection::sessionBus(), screenshotCall(token), token, screenshotTimeoutMs(),
+            portal(), screenshotCall(token), token, screenshotTimeoutMs(),
             [this, life = std::weak_ptr<int>(life_), done = std::move(done), start](
                 uint code, const QVariantMap& results, const QString& failure) {
                 if (!failure.isEmpty()) {
@@ -603,10 +646,12 @@ private:
                     release();
                     return;
                 case ScreenshotPermission::Unset:
+                    asking_ = true;
                     whenMainWindowFocused([this, release] {
                         askOverMainWindow(QString::fromUtf8(kPermissionAsk), false);
                         // The question's own request; its picture goes (takePortalFile).
                         requestPicture([this, release](const QImage&, const QString& failure) {
+                            asking_ = false;
                             if (failure.isEmpty()) {
                                 release();
                                 return;
@@ -650,8 +695,20 @@ private:
 
     void startShortcuts() {
         const std::string config = configHome();
+        // GNOME's custom shortcuts an earlier start added hold the keys: the desktop's own
+        // shortcuts dialog would offer a second pair.
+        if (desktop_ == Desktop::Gnome && hasGnomeCaptureShortcuts()) {
+            std::fprintf(stderr, "lumora: capture keys: GNOME's custom shortcuts (%s, %s)\n",
+                         kGnomeScreenKey, kGnomeWindowKey);
+        } else {
+            startGlobalShortcuts(config);
+        }
+        probeScreenshotPortal();
+    }
+
+    void startGlobalShortcuts(const std::string& config) {
         shortcuts_ = new GlobalShortcuts(
-            [this](int key) { keyPressed(key); },
+            portal(), [this](int key) { keyPressed(key); },
             [this](const QString& cause) {
                 std::fprintf(stderr, "lumora: %s; capture keys need a binding in the desktop\n",
                              cause.toLocal8Bit().constData());
@@ -664,15 +721,20 @@ private:
                                      .toLower()
                                      .replace(QRegularExpression(QStringLiteral("[^a-z0-9]")),
                                               QStringLiteral("-"))
-                                     .toStdString());
+                                     .toStdString() +
+                                 "-" + kAppId,
+            desktop_ == Desktop::Gnome ? captureShortcuts(QString::fromLatin1(kGnomeScreenTrigger),
+                                                          QString::fromLatin1(kGnomeWindowTrigger))
+                                       : captureShortcuts());
         shortcuts_->start();
+    }
 
+    void probeScreenshotPortal() {
         QDBusMessage probe = QDBusMessage::createMethodCall(
             QString::fromLatin1(kPortalService), QString::fromLatin1(kPortalPath),
             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         probe << QString::fromLatin1(kScreenshotInterface) << QStringLiteral("version");
-        auto* watcher = new QDBusPendingCallWatcher(
-            QDBusConnection::sessionBus().asyncCall(probe, 30000), context_);
+        auto* watcher = new QDBusPendingCallWatcher(portal().asyncCall(probe, 30000), context_);
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context_,
                          [](QDBusPendingCallWatcher* w) {
                              w->deleteLater();
@@ -790,6 +852,10 @@ private:
     bool registrationAsked_ = false;
     bool registrationDone_ = false;
     bool registered_ = false;
+    // The program's own portal connection (portalBus()), when there is an application.
+    std::optional<QDBusConnection> portal_;
+    bool allowed_ = false;  // the stored permission said yes
+    bool asking_ = false;   // the desktop's question is open
     std::vector<std::function<void()>> afterRegistration_;
     bool watching_ = false;
     // KWin refused this program its screenshot interface: screens come from the portal.

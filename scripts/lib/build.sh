@@ -1,6 +1,8 @@
 # Sourced by scripts: configures and builds one flavour of the tree.
 #   lumora_build release|asan|package       configures when needed and builds everything
 #   lumora_configure release|asan|package   only configures (then build single targets)
+# LUMORA_BUILD_NAME names the build folder (default: the flavour), for a second tree of one
+# flavour, such as the one built inside the Debian 13 root (scripts/lib/desktop-root-walks.sh).
 lumora_build() {
     lumora_configure "$1" || return 1
     cmake --build "$LUMORA_BUILD_DIR"
@@ -9,7 +11,7 @@ lumora_build() {
 lumora_configure() {
     local flavour="$1" root
     root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-    local dir="$root/build/$flavour"
+    local dir="$root/build/${LUMORA_BUILD_NAME:-$flavour}"
     local args=(-S "$root" -B "$dir" -G Ninja)
     case "$flavour" in
         release) args+=(-DCMAKE_BUILD_TYPE=Release -DLUMORA_TESTS=OFF -DLUMORA_BENCH=ON) ;;

@@ -135,6 +135,8 @@ for f in gnome gnome-shell gtk; do
   [ -e "/usr/share/xdg-desktop-portal/portals/$f.portal" ] &&
     ln -s "/usr/share/xdg-desktop-portal/portals/$f.portal" "$GNS_DIR/portals/"
 done
+# xdg-desktop-portal 1.18 and later choose backends by this file rather than by the folder.
+printf '[preferred]\ndefault=gnome;gtk;\n' > "$GNS_DIR/portals/gnome-portals.conf"
 export XDG_DESKTOP_PORTAL_DIR=$GNS_DIR/portals
 pids=()
 cleanup() {  # stop what we started, newest first; the PID namespace catches the rest
@@ -197,14 +199,29 @@ dbus-update-activation-environment XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP XDG_S
 # shell shows (windows, notifications, modal dialogs) on the bus.
 ext=$XDG_DATA_HOME/gnome-shell/extensions/session-rig@localhost
 mkdir -p "$ext"
-cat > "$ext/metadata.json" <<'EOF'
+# GNOME 45 and later load only ES modules; 43 and 44 only the older kind. Same body in both.
+shell_major=$(gnome-shell --version 2>/dev/null | sed -n 's/^GNOME Shell \([0-9]*\).*/\1/p')
+shell_major=${shell_major:-43}
+cat > "$ext/metadata.json" <<EOF
 { "uuid": "session-rig@localhost", "name": "Session rig",
   "description": "Test rig: no overview at start, the shell's state on the bus",
-  "shell-version": ["43"] }
+  "shell-version": ["$shell_major"] }
 EOF
-cat > "$ext/extension.js" <<'EOF'
+if [ "$shell_major" -ge 45 ]; then
+  cat > "$ext/extension.js" <<'EOF'
+import Gio from 'gi://Gio';
+import GLib from 'gi://GLib';
+import St from 'gi://St';
+import * as Main from 'resource:///org/gnome/shell/ui/main.js';
+import {Extension} from 'resource:///org/gnome/shell/extensions/extension.js';
+EOF
+else
+  cat > "$ext/extension.js" <<'EOF'
 const { Gio, GLib, St } = imports.gi;
 const Main = imports.ui.main;
+EOF
+fi
+cat >> "$ext/extension.js" <<'EOF'
 
 const IFACE = `<node><interface name="org.gnome.Shell.Extensions.SessionRig">
   <method name="Windows"><arg type="s" direction="out"/></method>
@@ -240,14 +257,13 @@ class Rig {
     HideOverview() { Main.overview.hide(); }
     _watch(source) {
         source.connect('notification-added', (s, n) => this._notes.push({
-            source: s.title, title: n.title, body: n.bannerBodyText,
+            source: s.title, title: n.title, body: n.body ?? n.bannerBodyText,
             time: GLib.get_real_time() / 1000 }));
     }
 }
 
 let rig, impl, ids = [];
-function init() {}
-function enable() {
+function enableRig() {
     rig = new Rig();
     impl = Gio.DBusExportedObject.wrapJSObject(IFACE, rig);
     impl.export(Gio.DBus.session, '/org/gnome/Shell/Extensions/SessionRig');
@@ -264,11 +280,25 @@ function enable() {
     else
         ready();
 }
-function disable() {
+function disableRig() {
     if (impl) impl.unexport();
     impl = null; rig = null;
 }
 EOF
+if [ "$shell_major" -ge 45 ]; then
+  cat >> "$ext/extension.js" <<'EOF'
+export default class SessionRig extends Extension {
+    enable() { enableRig(); }
+    disable() { disableRig(); }
+}
+EOF
+else
+  cat >> "$ext/extension.js" <<'EOF'
+function init() {}
+function enable() { enableRig(); }
+function disable() { disableRig(); }
+EOF
+fi
 
 # Settings a test session wants: the extension on, no blanking or lock, no animations.
 # (gsettings starts dconf-service on the bus; dconf keeps them in $XDG_CONFIG_HOME/dconf.)
@@ -312,13 +342,17 @@ if [ "$GNS_MEDIA_KEYS" = 1 ]; then
   mark "gsd-media-keys ready"
 fi
 
+# The entry of programs that do not register ('') and, for portals that keep a registry of
+# application ids (1.19 and later), Lumora's own.
 case "$GNS_SCREENSHOT_PERMISSION" in
   yes|no)
-    gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
-      --object-path /org/freedesktop/impl/portal/PermissionStore \
-      --method org.freedesktop.impl.portal.PermissionStore.SetPermission \
-      screenshot true screenshot '' "['$GNS_SCREENSHOT_PERMISSION']" > /dev/null ||
-      fail "permission store" ;;
+    for app in '' io.lumora.Lumora; do
+      gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
+        --object-path /org/freedesktop/impl/portal/PermissionStore \
+        --method org.freedesktop.impl.portal.PermissionStore.SetPermission \
+        screenshot true screenshot "$app" "['$GNS_SCREENSHOT_PERMISSION']" > /dev/null ||
+        fail "permission store"
+    done ;;
 esac
 
 stdbuf -oL /usr/libexec/xdg-desktop-portal -v > "$log/xdg-desktop-portal.log" 2>&1 & pids+=($!)

@@ -1,9 +1,11 @@
 #!/bin/bash
-# kde-session.sh - run one command inside a throwaway headless KDE Plasma 5.27 Wayland
-# desktop: kwin_wayland (virtual output, OpenGL compositing on llvmpipe, rootless XWayland,
-# its built-in kglobalaccel), a private session bus, PipeWire + wireplumber, and
-# xdg-desktop-portal 1.16 with the KDE backend, in which org.freedesktop.portal.Screenshot
-# answers non-interactively. There is no Plasma shell: no panel, no tray host (but with
+# kde-session.sh - run one command inside a throwaway headless KDE Plasma Wayland desktop
+# (5.27 on Debian 12, 6.3 on Debian 13): kwin_wayland (virtual output, rootless XWayland, its
+# kglobalaccel), a private session bus, PipeWire + wireplumber, and xdg-desktop-portal with the
+# KDE backend, in which org.freedesktop.portal.Screenshot answers non-interactively. KWin 5.27
+# composites with OpenGL on llvmpipe; KWin 6 needs a DRM render node for OpenGL and otherwise
+# composites with QPainter, which offers no screenshots at all (no ScreenShot2, and a portal
+# that answers 1): there the start-up probe is left out and KDS_CAPTURE=0 tells the command. There is no Plasma shell: no panel, no tray host (but with
 # KDS_TRAY=1), no System Settings.
 #
 # Usage (as root):  kde-session.sh [--] COMMAND [ARGS...]
@@ -17,13 +19,15 @@
 #               picture as ~/Pictures/Screenshot_<date>_<time>.png and leaves it there)
 #     KDS_LIB   shell functions to source: kwin_js (runs a KWin script, prints what it
 #               print()s), kwin_clients, kwin_activate_caption, kwin_close_caption
+#     KDS_PLASMA   the Plasma major version (5 or 6)
+#     KDS_CAPTURE  1 when KWin offers screenshots, 0 when it cannot (no render node)
 #   Exit status: the command's, or 90+ if the desktop could not be brought up.
 # The portal frontend reads backends only from a folder holding kde.portal alone
 # (XDG_DESKTOP_PORTAL_DIR), so what the desktop offers does not depend on which other backends
 # the machine has. The script runs from a copy in the session directory: the unprivileged user
 # may not reach the folder the project was cloned in.
 # Knobs: KDS_USER (nobody), KDS_SIZE (1920x1080), KDS_START_TIMEOUT (40 s),
-#        KDS_TRAY=1 starts kded5 (the StatusNotifierWatcher) and a stand-in for the panel's
+#        KDS_TRAY=1 starts kded5/kded6 (the StatusNotifierWatcher) and a stand-in for the panel's
 #        StatusNotifierHost, so tray icons are shown as under Plasma's panel,
 #        KDS_PASS_ENV (names of variables passed through to the command; values without blanks),
 #        KDS_COMPOSE (O2; Q = QPainter, which has no screenshot effect, so no ScreenShot2
@@ -35,7 +39,7 @@
 #   qml-module-qtquick-layouts qml-module-org-kde-kirigami2 (the KDE backend's dialogs
 #   import these even for a non-interactive screenshot: without them it crashes) pipewire
 #   wireplumber python3-gi x11-utils libcap2-bin, kded5 for KDS_TRAY (all with
-#   --no-install-recommends; scripts/setup installs them).
+#   --no-install-recommends; scripts/setup installs them, and the Plasma 6 names on Debian 13).
 set -u
 
 if [ "${1:-}" != "--inner" ]; then
@@ -62,16 +66,24 @@ if [ "${1:-}" != "--inner" ]; then
   chmod -R a+rX "$dir/bin" "$dir/portals"
   pass=()
   for v in ${KDS_PASS_ENV:-}; do [ -n "${!v+x}" ] && pass+=("$v=${!v}"); done
-  # kwin_wayland carries the file capability cap_sys_resource; where the bounding set lacks
-  # it (containers), executing it fails with EPERM ("Operation not permitted"). A copy
-  # has no capabilities and runs.
-  if [ -n "$(getcap "$kwin" 2>/dev/null)" ] && ! capsh --has-b=cap_sys_resource 2>/dev/null; then
-    cp "$kwin" "$dir/bin/kwin_wayland"; kwin=$dir/bin/kwin_wayland
-  fi
+  # kwin_wayland carries a file capability (5.27 cap_sys_resource, 6 cap_sys_nice); where
+  # the bounding set lacks it (containers), executing it fails with EPERM ("Operation not
+  # permitted"). A copy has no capabilities and runs.
+  caps=$(getcap "$kwin" 2>/dev/null | sed -n 's/.* \(cap_[a-z_,]*\).*/\1/p')
+  for c in ${caps//,/ }; do
+    if ! capsh --has-b="$c" 2>/dev/null; then
+      cp "$kwin" "$dir/bin/kwin_wayland"; kwin=$dir/bin/kwin_wayland; break
+    fi
+  done
+  plasma=$("$kwin" --version 2>/dev/null | sed -n 's/^kwin[_a-z]* \([0-9]*\)\..*/\1/p')
+  plasma=${plasma:-5}
+  # KWin 6 composites with OpenGL only through a DRM render node; without one, no screenshots.
+  capture=1
+  [ "$plasma" -ge 6 ] && ! ls /dev/dri/renderD* > /dev/null 2>&1 && capture=0
   export KDS_UID=$uid KDS_GID=$gid KDS_USER=$user KDS_DIR=$dir TERM=${TERM:-dumb} \
     KDS_SIZE=${KDS_SIZE:-1920x1080} KDS_START_TIMEOUT=${KDS_START_TIMEOUT:-40} \
     KDS_DEBUG=${KDS_DEBUG:-} KDS_COMPOSE=${KDS_COMPOSE:-O2} KDS_KWIN=$kwin KDS_PORTAL_KDE=$portal_kde \
-    KDS_TRAY=${KDS_TRAY:-}
+    KDS_TRAY=${KDS_TRAY:-} KDS_PLASMA=$plasma KDS_CAPTURE=$capture
   # One NAME=value a line, word-split into env's arguments: values must hold no blanks.
   printf '%s\n' "${pass[@]}" > "$dir/pass.env"
   chown "$uid:$gid" "$dir" "$dir/run" "$dir/home" "$dir/log"
@@ -87,6 +99,7 @@ if [ "${1:-}" != "--inner" ]; then
       XDG_RUNTIME_DIR="$KDS_DIR/run" KDS_DIR="$KDS_DIR" KDS_SIZE="$KDS_SIZE" \
       KDS_START_TIMEOUT="$KDS_START_TIMEOUT" KDS_DEBUG="$KDS_DEBUG" KDS_COMPOSE="$KDS_COMPOSE" \
       KDS_KWIN="$KDS_KWIN" KDS_PORTAL_KDE="$KDS_PORTAL_KDE" KDS_TRAY="$KDS_TRAY" TERM="$TERM" \
+      KDS_PLASMA="$KDS_PLASMA" KDS_CAPTURE="$KDS_CAPTURE" \
       $(cat "$KDS_DIR/pass.env") \
     bash "$0" --inner "$@"; exit $?' "$self" "$@" <&8 &
   upid=$!
@@ -117,7 +130,7 @@ export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share \
        XDG_CACHE_HOME=$HOME/.cache XDG_STATE_HOME=$HOME/.local/state
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME" "$HOME/Pictures"
 export XDG_CURRENT_DESKTOP=KDE XDG_SESSION_DESKTOP=KDE XDG_SESSION_TYPE=wayland \
-       KDE_FULL_SESSION=true KDE_SESSION_VERSION=5 QT_QUICK_BACKEND=software LIBGL_ALWAYS_SOFTWARE=1 \
+       KDE_FULL_SESSION=true KDE_SESSION_VERSION=$KDS_PLASMA QT_QUICK_BACKEND=software LIBGL_ALWAYS_SOFTWARE=1 \
        XDG_DESKTOP_PORTAL_DIR=$KDS_DIR/portals KDE_DEBUG=1
 # KDE_DEBUG keeps KCrash from starting DrKonqi, whose window would take the focus.
 pids=()
@@ -185,10 +198,14 @@ mark "pipewire ready"
 
 # xdg-desktop-portal 1.16 asks the Access backend (a dialog) before a non-interactive
 # screenshot unless the permission store already says yes.
-gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
-  --object-path /org/freedesktop/impl/portal/PermissionStore \
-  --method org.freedesktop.impl.portal.PermissionStore.SetPermission \
-  screenshot true screenshot '' "['yes']" > /dev/null || fail "permission store"
+# Programs that do not register ('') and, where the portal keeps a registry of application
+# ids (1.19 and later), Lumora by its own.
+for app in '' io.lumora.Lumora; do
+  gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
+    --object-path /org/freedesktop/impl/portal/PermissionStore \
+    --method org.freedesktop.impl.portal.PermissionStore.SetPermission \
+    screenshot true screenshot "$app" "['yes']" > /dev/null || fail "permission store"
+done
 
 # The KDE backend as a native Wayland client (KWin grants it its restricted interfaces by
 # its desktop entry), then the frontend; both by hand, their logs captured.
@@ -243,18 +260,22 @@ print(out["code"], out["uri"], "%.1f" % ((time.monotonic() - t0) * 1000))
 sys.exit(0 if out["code"] == 0 else 1)
 PY
 chmod +x "$KDS_SHOT"
-"$KDS_SHOT" --timeout "$KDS_START_TIMEOUT" > "$log/probe.log" 2>&1 \
-  || fail "Screenshot portal: $(cat "$log/probe.log")"
-mark "Screenshot portal answered: $(cat "$log/probe.log")"
-probe=$(awk '{print $2}' "$log/probe.log"); probe=${probe#file://}
-case $probe in "$HOME"/*) rm -f "$probe" ;; esac   # the probe's picture, not the command's
+if [ "$KDS_CAPTURE" = 1 ]; then
+  "$KDS_SHOT" --timeout "$KDS_START_TIMEOUT" > "$log/probe.log" 2>&1 \
+    || fail "Screenshot portal: $(cat "$log/probe.log")"
+  mark "Screenshot portal answered: $(cat "$log/probe.log")"
+  probe=$(awk '{print $2}' "$log/probe.log"); probe=${probe#file://}
+  case $probe in "$HOME"/*) rm -f "$probe" ;; esac   # the probe's picture, not the command's
+else
+  mark "no DRM render node: KWin $KDS_PLASMA composites with QPainter (no screenshots); probe left out"
+fi
 
 if [ -n "$KDS_TRAY" ]; then
   # kded5 brings the StatusNotifierWatcher; the panel's part, a StatusNotifierHost, is a
   # name on the bus that registers itself with the watcher and stays.
-  kded5 > "$log/kded5.log" 2>&1 & pids+=($!)
+  "kded$KDS_PLASMA" > "$log/kded.log" 2>&1 & pids+=($!)
   gdbus wait --session --timeout "$KDS_START_TIMEOUT" org.kde.StatusNotifierWatcher \
-    || fail "kded5 offered no StatusNotifierWatcher"
+    || fail "kded$KDS_PLASMA offered no StatusNotifierWatcher"
   python3 -c '
 import os, sys
 from gi.repository import Gio, GLib
@@ -276,13 +297,16 @@ export KDS_LIB=$KDS_DIR/kwin-lib.sh
 cat > "$KDS_LIB" <<'LIB'
 # Sourced by commands inside kde-session.sh.
 kwin_js() {  # kwin_js 'javascript using @TAG@': prints what the script print()s after @TAG@
-  local tag="KJS$$x$RANDOM" f id
+  local tag="KJS$$x$RANDOM" f id p
   f=$KDS_DIR/js-$tag.js
   printf '%s\n' "$1" | sed "s/@TAG@/$tag/g" > "$f"
   id=$(gdbus call --session --dest org.kde.KWin --object-path /Scripting \
        --method org.kde.kwin.Scripting.loadScript "$f" "$tag" | tr -dc '0-9')
-  gdbus call --session --dest org.kde.KWin --object-path "/$id" \
-    --method org.kde.kwin.Script.run > /dev/null
+  # KWin 6 registers a loaded script at /Scripting/Script<id>, 5.27 at /<id>.
+  for p in "/Scripting/Script$id" "/$id"; do
+    gdbus call --session --dest org.kde.KWin --object-path "$p" \
+      --method org.kde.kwin.Script.run > /dev/null 2>&1 && break
+  done
   for _ in $(seq 40); do grep -aq "$tag" "$KDS_DIR/log/kwin.log" && break; sleep 0.05; done
   sleep 0.1
   gdbus call --session --dest org.kde.KWin --object-path /Scripting \
@@ -290,15 +314,17 @@ kwin_js() {  # kwin_js 'javascript using @TAG@': prints what the script print()s
   grep -a "$tag" "$KDS_DIR/log/kwin.log" | sed "s/.*$tag //; s/\"\$//"
 }
 kwin_clients() {  # one line per window: resourceClass|caption|pid|x,y,w,h (frame)|active
-  kwin_js 'var a = workspace.activeClient, l = workspace.clientList();
+  kwin_js 'var a = workspace.activeWindow || workspace.activeClient,
+  l = workspace.windowList ? workspace.windowList() : workspace.clientList();
 for (var i = 0; i < l.length; i++) { var c = l[i], g = c.frameGeometry;
+  if (workspace.windowList && !c.normalWindow && !c.dialog) continue;  // 6 lists panels, popups too
   print("@TAG@ " + c.resourceClass + "|" + c.caption + "|" + c.pid + "|" + g.x + "," + g.y + "," + g.width + "," + g.height + "|" + (c === a)); }'
 }
 kwin_activate_caption() {  # gives the focus to the window whose caption contains TEXT
-  kwin_js "var l = workspace.clientList(); for (var i = 0; i < l.length; i++) if (l[i].caption.indexOf('$1') >= 0) { workspace.activeClient = l[i]; print('@TAG@ ok ' + l[i].caption); }"
+  kwin_js "var l = workspace.windowList ? workspace.windowList() : workspace.clientList(); for (var i = 0; i < l.length; i++) if (l[i].caption.indexOf('$1') >= 0) { if (workspace.windowList) workspace.activeWindow = l[i]; else workspace.activeClient = l[i]; print('@TAG@ ok ' + l[i].caption); }"
 }
 kwin_close_caption() {  # closes it as its title bar's close button does
-  kwin_js "var l = workspace.clientList(); for (var i = 0; i < l.length; i++) if (l[i].caption.indexOf('$1') >= 0) { l[i].closeWindow(); print('@TAG@ closed ' + l[i].caption); }"
+  kwin_js "var l = workspace.windowList ? workspace.windowList() : workspace.clientList(); for (var i = 0; i < l.length; i++) if (l[i].caption.indexOf('$1') >= 0) { l[i].closeWindow(); print('@TAG@ closed ' + l[i].caption); }"
 }
 LIB
 

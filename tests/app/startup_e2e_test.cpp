@@ -305,6 +305,12 @@ TEST_F(Program, UnderACompositorTheLogoIsBlendedWithWhatLiesBehindIt) {
 
 TEST(Install, PutsTheProgramItsDesktopEntryAndItsIconsUnderThePrefix) {
     TempDir prefix;
+    // The entry an earlier version installed under its old name goes; another program's stays.
+    fs::create_directories(prefix.path() / "share/applications");
+    writeTextFile(prefix.path() / "share/applications/lumora.desktop",
+                  "[Desktop Entry]\nExec=" + (prefix.path() / "bin/lumora").string() +
+                      "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n");
+    writeTextFile(prefix.path() / "share/applications/other.desktop", "Exec=lumora\n");
     std::string log;
     ASSERT_EQ(runCommand(std::string("cmake --install '") + LUMORA_BINARY_DIR + "' --prefix '" +
                              prefix.path().string() + "' 2>&1",
@@ -315,7 +321,9 @@ TEST(Install, PutsTheProgramItsDesktopEntryAndItsIconsUnderThePrefix) {
     EXPECT_TRUE(fs::exists(root / "bin/lumora"));
     EXPECT_TRUE((fs::status(root / "bin/lumora").permissions() & fs::perms::owner_exec) !=
                 fs::perms::none);
-    const std::string entry = readTextFile(root / "share/applications/lumora.desktop");
+    const std::string entry = readTextFile(root / "share/applications/io.lumora.Lumora.desktop");
+    EXPECT_FALSE(fs::exists(root / "share/applications/lumora.desktop"));
+    EXPECT_TRUE(fs::exists(root / "share/applications/other.desktop"));
     // The program by its full path, as KDE's KWin requires to let it capture windows.
     const std::string exec = "Exec=" + (root / "bin/lumora").string();
     for (const std::string& line :

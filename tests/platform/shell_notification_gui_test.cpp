@@ -107,7 +107,7 @@ TEST(MessagesWithoutTray, GoToTheNotificationServerAndCountOnlyWhenItTookThem) {
         // This server reads markup: the folder's name arrives as written, not as tags.
         EXPECT_EQ(r.body, QStringLiteral("第3张截图没有保存到：\n/tmp/a&amp;b&lt;c&gt;/"));
         EXPECT_EQ(r.hints.value(QStringLiteral("desktop-entry")).toString(),
-                  QStringLiteral("lumora"));
+                  QStringLiteral("io.lumora.Lumora"));
         EXPECT_EQ(r.image, QSize(48, 48)) << "the program's icon";
         server.refuse = true;
     }

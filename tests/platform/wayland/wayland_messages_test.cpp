@@ -102,6 +102,15 @@ TEST(PortalScreenshot, PermissionStoreEntriesAndTheRegistry) {
     EXPECT_EQ(screenshotPermissionOf(store, ""), ScreenshotPermission::Refused);
     EXPECT_EQ(screenshotPermissionOf(store, "lumora"), ScreenshotPermission::Allowed);
     EXPECT_EQ(screenshotPermissionOf(store, "other"), ScreenshotPermission::Unset);
+    // A permission given under the earlier id moves to the program's id.
+    EXPECT_EQ(screenshotPermissionEntry(store, kOldAppId), QStringList{"yes"});
+    EXPECT_EQ(screenshotPermissionEntry(store, kAppId), QStringList());
+    EXPECT_EQ(
+        setScreenshotPermissionCall(kAppId, {"yes"}).arguments(),
+        (QVariantList{"screenshot", true, "screenshot", "io.lumora.Lumora", QStringList{"yes"}}));
+    EXPECT_EQ(deleteScreenshotPermissionCall(kOldAppId).arguments(),
+              (QVariantList{"screenshot", "screenshot", "lumora"}));
+    EXPECT_TRUE(screenshotPermissionUnsetFailure().contains("screenshot permission is unset"));
     EXPECT_EQ(screenshotPermissionOf(replyWith({{"", {"ask"}}}), ""), ScreenshotPermission::Unset);
     EXPECT_EQ(screenshotPermissionOf(
                   lookup.createErrorReply("org.freedesktop.portal.Error.NotFound", "none"), ""),
@@ -122,7 +131,7 @@ TEST(PortalScreenshot, PermissionStoreEntriesAndTheRegistry) {
     EXPECT_EQ(registration.interface(), "org.freedesktop.host.portal.Registry");
     EXPECT_EQ(registration.member(), "Register");
     ASSERT_EQ(registration.arguments().size(), 2);
-    EXPECT_EQ(registration.arguments()[0].toString(), "lumora");
+    EXPECT_EQ(registration.arguments()[0].toString(), "io.lumora.Lumora");
     EXPECT_EQ(registration.arguments()[1].toMap(), QVariantMap());
     EXPECT_TRUE(isMissingInterface(QDBusError(QDBusError::UnknownMethod, "x")));
     EXPECT_FALSE(isMissingInterface(QDBusError(QDBusError::InvalidArgs, "x")));
@@ -321,6 +330,13 @@ TEST(GlobalShortcutsPortal, BindsScreenToPrintAndWindowToInsert) {
     EXPECT_EQ(shortcuts[1].id, "window");
     EXPECT_EQ(shortcuts[1].properties.value("preferred_trigger").toString(), "Insert");
     EXPECT_EQ(bind.arguments()[3].toMap().value("handle_token").toString(), "t2");
+    // GNOME keeps Print for its own screenshot tool: other preferred keys there.
+    const auto gnome =
+        bindShortcutsCall("/s/1", "t4", captureShortcuts("CTRL+Print", "LOGO+Insert"))
+            .arguments()[1]
+            .value<PortalShortcuts>();
+    EXPECT_EQ(gnome[0].properties.value("preferred_trigger").toString(), "CTRL+Print");
+    EXPECT_EQ(gnome[1].properties.value("preferred_trigger").toString(), "LOGO+Insert");
 
     EXPECT_EQ(shortcutSessionOf({{"session_handle", "/s/1"}}), "/s/1");
     EXPECT_EQ(shortcutSessionOf({{"session_handle", QVariant::fromValue(QDBusObjectPath("/s/2"))}}),
@@ -329,9 +345,9 @@ TEST(GlobalShortcutsPortal, BindsScreenToPrintAndWindowToInsert) {
     EXPECT_EQ(boundShortcutsOf({{"shortcuts", QVariant::fromValue(shortcuts)}}).size(), 2);
     EXPECT_EQ(listShortcutsCall("/s/1", "t3").member(), "ListShortcuts");
 
-    // Plasma 5.27 answers a bind with no shortcuts: nothing is bound, and binding again at
-    // every start would open its settings each time; a desktop that lists the shortcuts
-    // needs the bind in each session.
+    // A bind opens the desktop's dialog or settings: only when the shortcuts are not listed
+    // with keys, and once on a desktop (Plasma 5.27 never lists, and answers a bind with no
+    // shortcuts).
     PortalShortcuts assigned = shortcuts;
     for (PortalShortcut& s : assigned)
         s.properties["trigger_description"] = s.properties.value("preferred_trigger");
@@ -341,7 +357,8 @@ TEST(GlobalShortcutsPortal, BindsScreenToPrintAndWindowToInsert) {
     EXPECT_FALSE(captureShortcutsAssigned(assigned.mid(0, 1)));
     EXPECT_TRUE(shouldBindShortcuts({}, false));
     EXPECT_FALSE(shouldBindShortcuts({}, true));
-    EXPECT_TRUE(shouldBindShortcuts(assigned, true));
+    EXPECT_FALSE(shouldBindShortcuts(assigned, false));
+    EXPECT_FALSE(shouldBindShortcuts(shortcuts, true));
     EXPECT_EQ(virtualKeyOfShortcut("screen"), kVkPrintScreen);
     EXPECT_EQ(virtualKeyOfShortcut("window"), kVkInsert);
     EXPECT_EQ(virtualKeyOfShortcut("other"), 0);
