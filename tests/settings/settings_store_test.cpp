@@ -17,7 +17,7 @@ protected:
     test::ScopedConfigHome home_;
 };
 
-TEST(OptionTableTest, HoldsTheFourteenValuesWithTheirNamesTypesAndDefaults) {
+TEST(OptionTableTest, HoldsTheStoredValuesWithTheirNamesTypesAndDefaults) {
     struct Expected {
         const char* name;
         ValueType type;
@@ -39,6 +39,11 @@ TEST(OptionTableTest, HoldsTheFourteenValuesWithTheirNamesTypesAndDefaults) {
         {"定时时间", ValueType::Text, 0, ""},
         {"jianduanjietu", ValueType::Number, 0, ""},
         {"间断时间", ValueType::Number, 0, ""},
+        {"tiaoguoxiangtong", ValueType::Number, 0, ""},
+        {"baoliutianshu", ValueType::Number, 0, ""},
+        {"baoliurongliang", ValueType::Number, 0, ""},
+        {"anrifenwenjianjia", ValueType::Number, 0, ""},
+        {"suopingzanting", ValueType::Number, 1, ""},
     };
     const auto table = optionTable();
     ASSERT_EQ(table.size(), expected.size());

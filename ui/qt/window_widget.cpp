@@ -276,8 +276,9 @@ void WindowWidget::createControl(const ControlDef& def, std::size_t index) {
                 auto* pageWidget = new QWidget(tabs);
                 tabs->addTab(pageWidget, escapeMnemonic(toQString(page)));
             }
-            if (!def.tabStop)
-                tabs->tabBar()->setFocusPolicy(Qt::ClickFocus);
+            // A click on a header focuses the bar too, as on Windows, so the arrows turn the
+            // pages from there (Qt's own bar takes the focus by Tab only).
+            tabs->tabBar()->setFocusPolicy(def.tabStop ? Qt::StrongFocus : Qt::ClickFocus);
             const std::string_view tabName = def.name;
             QObject::connect(tabs, &QTabWidget::currentChanged, this,
                              [this, tabName](int) { applyPageRule(tabName); });
