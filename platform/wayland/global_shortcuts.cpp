@@ -228,20 +228,27 @@ void GlobalShortcuts::bind(bool keysKnown) {
                                                             const QString& failure) {
             if (!self)
                 return;
-            // Answered, either way: the desktop's dialog is not shown again at every start.
-            if (failure.isEmpty() && !self->boundMarker_.empty()) {
+            // GNOME 48.0's portal backend answers an accepted bind with 2 ("other") although the
+            // shell grabbed the keys and the answer lists them: the listed keys decide.
+            const PortalShortcuts bound =
+                failure.isEmpty() ? boundShortcutsOf(results) : PortalShortcuts();
+            // Answered without keys (refused, dismissed, or Plasma 5.27's empty answer): the
+            // desktop's dialog is not shown again at every start. Answered with keys, nothing is
+            // kept: Plasma 6 lists them from then on, and GNOME 48 lists only what this session
+            // bound but answers a later bind of the ids it stored without a dialog.
+            if (failure.isEmpty() && !captureShortcutsAssigned(bound) &&
+                !self->boundMarker_.empty()) {
                 const std::filesystem::path marker(self->boundMarker_);
                 std::error_code ignored;
                 std::filesystem::create_directories(marker.parent_path(), ignored);
                 if (std::FILE* file = std::fopen(marker.c_str(), "w"))
                     std::fclose(file);
             }
-            if (code != 0) {
+            if (code != 0 && !captureShortcutsAssigned(bound)) {
                 self->end(failure.isEmpty() ? QStringLiteral("the global shortcuts were refused")
                                             : failure);
                 return;
             }
-            const PortalShortcuts bound = boundShortcutsOf(results);
             // Plasma 5.27 answers success with no shortcuts and assigns no keys: nothing
             // would ever be pressed, so the user must hear where to assign them.
             if (!captureShortcutsAssigned(bound) && !keysKnown) {

@@ -10,8 +10,10 @@
 // nothing and assigns nothing, yet delivers the keys of a known component), and GNOME 48 shows
 // its "Add Keyboard Shortcuts" dialog; a session that did not bind still receives the keys the
 // desktop lists. So the session first lists, and binds only when the desktop does not list
-// both shortcuts with their keys and was never asked on this desktop before: the desktop's
-// dialog comes once, and what the person did there stands.
+// both shortcuts with their keys and no earlier bind on this desktop was answered without keys:
+// the desktop's dialog comes once, and what the person did there stands. GNOME 48 lists only
+// what the current session bound, but answers a bind of shortcuts it already stored at once,
+// without its dialog, so there every start binds again after an accepted dialog.
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -64,9 +66,9 @@ PortalShortcuts boundShortcutsOf(const QVariantMap& results);
 bool captureShortcutsAssigned(const PortalShortcuts& shortcuts);
 
 // After ListShortcuts: no bind when the desktop lists both with their keys (they apply without
-// one), nor after an earlier bind on this desktop: a desktop that never lists (Plasma 5.27),
-// or a person who dismissed or emptied them in the desktop's dialog; asking again would open
-// it at every start.
+// one), nor after an earlier bind here answered without keys: a desktop that never lists
+// (Plasma 5.27), or a person who dismissed or emptied them in the desktop's dialog; asking again
+// would open it at every start.
 bool shouldBindShortcuts(const PortalShortcuts& listed, bool boundBefore);
 
 // The virtual key (keys.h) an activated shortcut stands for; 0 for an id of no capture.
@@ -75,8 +77,8 @@ int virtualKeyOfShortcut(const QString& id);
 // Creates the session, lists and binds the shortcuts; calls `pressed` with the virtual key at
 // every activation, and `ended` once with the cause when the portal gives no keys (not there,
 // refused, failed, or bound without keys). Lives as long as the program. `bus` is the
-// program's portal connection (portalBus()). `boundMarker` is a file that records a bind asked
-// on this desktop, answered either way (empty: none is kept). `shortcuts`: captureShortcuts()
+// program's portal connection (portalBus()). `boundMarker` is a file that records a bind on
+// this desktop answered without keys (empty: none is kept). `shortcuts`: captureShortcuts()
 // with the triggers this desktop leaves free.
 class GlobalShortcuts : public QObject {
     Q_OBJECT
