@@ -71,6 +71,18 @@ bool captureShortcutsAssigned(const PortalShortcuts& shortcuts);
 // would open it at every start.
 bool shouldBindShortcuts(const PortalShortcuts& listed, bool boundBefore);
 
+// A key as KDE's kglobalaccel keeps it (a Qt key code with its modifier bits) in the
+// shortcuts specification's trigger form ("LOGO+F8", "CTRL+SHIFT+Print"); empty for a key
+// that form has no name for here.
+QString portalTriggerOfKdeKey(int key);
+
+// `shortcuts` with the first keys a KDE shortcut component (kglobalaccel's /component/<name>)
+// holds for the same ids as preferred triggers: earlier versions used the component "lumora",
+// which Plasma 6 does not carry over to the registered application id. The old component lets
+// go of the keys it hands over (kglobalaccel gives a key to one component). Unchanged where
+// the component or its keys are missing.
+PortalShortcuts withKeysOfKdeComponent(const QString& component, PortalShortcuts shortcuts);
+
 // The virtual key (keys.h) an activated shortcut stands for; 0 for an id of no capture.
 int virtualKeyOfShortcut(const QString& id);
 
@@ -87,6 +99,9 @@ public:
                     std::function<void(QString cause)> ended, QObject* parent = nullptr,
                     std::string boundMarker = {}, PortalShortcuts shortcuts = captureShortcuts());
     void start();
+    // Before binding, offer the keys the KDE component `component` holds (see
+    // withKeysOfKdeComponent).
+    void offerKeysOfKdeComponent(QString component) { kdeComponent_ = std::move(component); }
 
 private slots:
     void onActivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp,
@@ -103,6 +118,7 @@ private:
     std::function<void(QString)> ended_;
     std::string boundMarker_;
     PortalShortcuts shortcuts_;
+    QString kdeComponent_;
     bool ended_called_ = false;
 };
 
