@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "platform/keys.h"
 #include "platform/wayland/portal.h"
@@ -135,6 +136,80 @@ bool shouldBindShortcuts(const PortalShortcuts& listed, bool boundBefore) {
     return !captureShortcutsAssigned(listed) && !boundBefore;
 }
 
+QString portalTriggerOfKdeKey(int key) {
+    const int code = key & 0x01ffffff;  // less Qt's modifier bits
+    QString name;
+    if (code >= 'A' && code <= 'Z')
+        name = QChar(code).toLower();
+    else if (code >= '0' && code <= '9')
+        name = QChar(code);
+    else if (code >= 0x01000030 && code <= 0x01000052)  // Qt::Key_F1 to Key_F35
+        name = QStringLiteral("F%1").arg(code - 0x01000030 + 1);
+    else {
+        // Qt's codes of the keys a capture shortcut is put on, and their xkb names.
+        static const std::pair<int, const char*> kNamed[] = {
+            {0x01000009, "Print"},     {0x01000006, "Insert"}, {0x01000007, "Delete"},
+            {0x01000010, "Home"},      {0x01000011, "End"},    {0x01000016, "Page_Up"},
+            {0x01000017, "Page_Down"}, {0x01000008, "Pause"},  {0x01000026, "Scroll_Lock"},
+            {0x01000000, "Escape"},    {0x01000012, "Left"},   {0x01000013, "Up"},
+            {0x01000014, "Right"},     {0x01000015, "Down"},   {0x20, "space"}};
+        for (const auto& [qt, xkb] : kNamed)
+            if (qt == code)
+                name = QString::fromLatin1(xkb);
+    }
+    if (name.isEmpty())
+        return {};
+    QString trigger;
+    if (key & 0x04000000)
+        trigger += QStringLiteral("CTRL+");
+    if (key & 0x08000000)
+        trigger += QStringLiteral("ALT+");
+    if (key & 0x02000000)
+        trigger += QStringLiteral("SHIFT+");
+    if (key & 0x10000000)
+        trigger += QStringLiteral("LOGO+");
+    return trigger + name;
+}
+
+PortalShortcuts withKeysOfKdeComponent(const QString& component, PortalShortcuts shortcuts) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.kde.kglobalaccel"), QStringLiteral("/component/") + component,
+        QStringLiteral("org.kde.kglobalaccel.Component"), QStringLiteral("allShortcutInfos"));
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty() ||
+        reply.signature() != QLatin1String("a(ssssssaiai)"))
+        return shortcuts;
+    const QDBusArgument infos = reply.arguments().at(0).value<QDBusArgument>();
+    QStringList taken;
+    infos.beginArray();
+    while (!infos.atEnd()) {
+        QString id, friendly, componentId, componentName, context, contextName;
+        QList<int> keys, defaults;
+        infos.beginStructure();
+        infos >> id >> friendly >> componentId >> componentName >> context >> contextName >> keys >>
+            defaults;
+        infos.endStructure();
+        const QString trigger = keys.isEmpty() ? QString() : portalTriggerOfKdeKey(keys.front());
+        for (PortalShortcut& s : shortcuts) {
+            if (s.id != id || trigger.isEmpty())
+                continue;
+            s.properties[QStringLiteral("preferred_trigger")] = trigger;
+            taken << id;
+        }
+    }
+    infos.endArray();
+    // kglobalaccel gives a key to one component only: the old one lets go of the keys it hands
+    // over, so that the new one can have them.
+    for (const QString& id : taken) {
+        QDBusMessage release = QDBusMessage::createMethodCall(
+            QStringLiteral("org.kde.kglobalaccel"), QStringLiteral("/kglobalaccel"),
+            QStringLiteral("org.kde.KGlobalAccel"), QStringLiteral("unregister"));
+        release << component << id;
+        QDBusConnection::sessionBus().call(release, QDBus::Block, 3000);
+    }
+    return shortcuts;
+}
+
 int virtualKeyOfShortcut(const QString& id) {
     if (id == QLatin1String("screen"))
         return kVkPrintScreen;
@@ -222,26 +297,36 @@ void GlobalShortcuts::list() {
 
 void GlobalShortcuts::bind(bool keysKnown) {
     const QString token = newHandleToken(QStringLiteral("bind"));
+    // Keys a person chose under the component of earlier versions follow to the new one.
+    const PortalShortcuts offered =
+        kdeComponent_.isEmpty() ? shortcuts_ : withKeysOfKdeComponent(kdeComponent_, shortcuts_);
     PortalRequest::start(
-        bus_, bindShortcutsCall(session_, token, shortcuts_), token, kBindTimeoutMs,
+        bus_, bindShortcutsCall(session_, token, offered), token, kBindTimeoutMs,
         [self = QPointer<GlobalShortcuts>(this), keysKnown](uint code, const QVariantMap& results,
                                                             const QString& failure) {
             if (!self)
                 return;
-            // Answered, either way: the desktop's dialog is not shown again at every start.
-            if (failure.isEmpty() && !self->boundMarker_.empty()) {
+            // GNOME 48.0's portal backend answers an accepted bind with 2 ("other") although the
+            // shell grabbed the keys and the answer lists them: the listed keys decide.
+            const PortalShortcuts bound =
+                failure.isEmpty() ? boundShortcutsOf(results) : PortalShortcuts();
+            // Answered without keys (refused, dismissed, or Plasma 5.27's empty answer): the
+            // desktop's dialog is not shown again at every start. Answered with keys, nothing is
+            // kept: Plasma 6 lists them from then on, and GNOME 48 lists only what this session
+            // bound but answers a later bind of the ids it stored without a dialog.
+            if (failure.isEmpty() && !captureShortcutsAssigned(bound) &&
+                !self->boundMarker_.empty()) {
                 const std::filesystem::path marker(self->boundMarker_);
                 std::error_code ignored;
                 std::filesystem::create_directories(marker.parent_path(), ignored);
                 if (std::FILE* file = std::fopen(marker.c_str(), "w"))
                     std::fclose(file);
             }
-            if (code != 0) {
+            if (code != 0 && !captureShortcutsAssigned(bound)) {
                 self->end(failure.isEmpty() ? QStringLiteral("the global shortcuts were refused")
                                             : failure);
                 return;
             }
-            const PortalShortcuts bound = boundShortcutsOf(results);
             // Plasma 5.27 answers success with no shortcuts and assigns no keys: nothing
             // would ever be pressed, so the user must hear where to assign them.
             if (!captureShortcutsAssigned(bound) && !keysKnown) {

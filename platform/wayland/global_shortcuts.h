@@ -10,8 +10,10 @@
 // nothing and assigns nothing, yet delivers the keys of a known component), and GNOME 48 shows
 // its "Add Keyboard Shortcuts" dialog; a session that did not bind still receives the keys the
 // desktop lists. So the session first lists, and binds only when the desktop does not list
-// both shortcuts with their keys and was never asked on this desktop before: the desktop's
-// dialog comes once, and what the person did there stands.
+// both shortcuts with their keys and no earlier bind on this desktop was answered without keys:
+// the desktop's dialog comes once, and what the person did there stands. GNOME 48 lists only
+// what the current session bound, but answers a bind of shortcuts it already stored at once,
+// without its dialog, so there every start binds again after an accepted dialog.
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -64,10 +66,22 @@ PortalShortcuts boundShortcutsOf(const QVariantMap& results);
 bool captureShortcutsAssigned(const PortalShortcuts& shortcuts);
 
 // After ListShortcuts: no bind when the desktop lists both with their keys (they apply without
-// one), nor after an earlier bind on this desktop: a desktop that never lists (Plasma 5.27),
-// or a person who dismissed or emptied them in the desktop's dialog; asking again would open
-// it at every start.
+// one), nor after an earlier bind here answered without keys: a desktop that never lists
+// (Plasma 5.27), or a person who dismissed or emptied them in the desktop's dialog; asking again
+// would open it at every start.
 bool shouldBindShortcuts(const PortalShortcuts& listed, bool boundBefore);
+
+// A key as KDE's kglobalaccel keeps it (a Qt key code with its modifier bits) in the
+// shortcuts specification's trigger form ("LOGO+F8", "CTRL+SHIFT+Print"); empty for a key
+// that form has no name for here.
+QString portalTriggerOfKdeKey(int key);
+
+// `shortcuts` with the first keys a KDE shortcut component (kglobalaccel's /component/<name>)
+// holds for the same ids as preferred triggers: earlier versions used the component "lumora",
+// which Plasma 6 does not carry over to the registered application id. The old component lets
+// go of the keys it hands over (kglobalaccel gives a key to one component). Unchanged where
+// the component or its keys are missing.
+PortalShortcuts withKeysOfKdeComponent(const QString& component, PortalShortcuts shortcuts);
 
 // The virtual key (keys.h) an activated shortcut stands for; 0 for an id of no capture.
 int virtualKeyOfShortcut(const QString& id);
@@ -75,8 +89,8 @@ int virtualKeyOfShortcut(const QString& id);
 // Creates the session, lists and binds the shortcuts; calls `pressed` with the virtual key at
 // every activation, and `ended` once with the cause when the portal gives no keys (not there,
 // refused, failed, or bound without keys). Lives as long as the program. `bus` is the
-// program's portal connection (portalBus()). `boundMarker` is a file that records a bind asked
-// on this desktop, answered either way (empty: none is kept). `shortcuts`: captureShortcuts()
+// program's portal connection (portalBus()). `boundMarker` is a file that records a bind on
+// this desktop answered without keys (empty: none is kept). `shortcuts`: captureShortcuts()
 // with the triggers this desktop leaves free.
 class GlobalShortcuts : public QObject {
     Q_OBJECT
@@ -85,6 +99,9 @@ public:
                     std::function<void(QString cause)> ended, QObject* parent = nullptr,
                     std::string boundMarker = {}, PortalShortcuts shortcuts = captureShortcuts());
     void start();
+    // Before binding, offer the keys the KDE component `component` holds (see
+    // withKeysOfKdeComponent).
+    void offerKeysOfKdeComponent(QString component) { kdeComponent_ = std::move(component); }
 
 private slots:
     void onActivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp,
@@ -101,6 +118,7 @@ private:
     std::function<void(QString)> ended_;
     std::string boundMarker_;
     PortalShortcuts shortcuts_;
+    QString kdeComponent_;
     bool ended_called_ = false;
 };
 

@@ -726,6 +726,11 @@ private:
             desktop_ == Desktop::Gnome ? captureShortcuts(QString::fromLatin1(kGnomeScreenTrigger),
                                                           QString::fromLatin1(kGnomeWindowTrigger))
                                        : captureShortcuts());
+        // Earlier versions named their Plasma component "lumora"; Plasma 6 names the new one
+        // after the application id and does not carry the keys over (Plasma 5 names it after
+        // the session, "lumora" still: there it is the component in use).
+        if (desktop_ == Desktop::Kde && std::atoi(environment("KDE_SESSION_VERSION").c_str()) >= 6)
+            shortcuts_->offerKeysOfKdeComponent(QStringLiteral("lumora"));
         shortcuts_->start();
     }
 

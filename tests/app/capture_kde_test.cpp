@@ -257,9 +257,10 @@ void installDesktopEntry(const fs::path& prefix) {
 
 // Plasma 6 (Debian 13): the program registers with the portal on a connection of its own (Qt's
 // platform theme reads the portal's settings on the shared one first), binds its shortcuts once
-// (each bind opens the shortcut settings), and the keys the component has capture, also after
-// a restart; its icon is in the tray. KWin 6 without a DRM render node offers no screenshots:
-// a capture is then a reported loss, and the walk says that capture was not checked.
+// (each bind opens the shortcut settings) with the keys chosen under the component of earlier
+// versions, and the keys the component has capture, also after a restart; its icon is in the tray.
+// KWin 6 without a DRM render node offers no screenshots: a capture is then a reported loss, and
+// the walk says that capture was not checked.
 TEST(KdePlasma, Plasma6RegistersBindsOnceAndItsKeysCapture) {
     if (env("KDS_DIR").empty() || env("LUMORA_PREFIX").empty() || !plasma6())
         GTEST_SKIP() << "runs in the Plasma 6 test desktop (scripts/lib/kde-test.sh)";
@@ -280,6 +281,14 @@ TEST(KdePlasma, Plasma6RegistersBindsOnceAndItsKeysCapture) {
             ++n;
         return n;
     };
+    // Keys a person chose under the component of earlier versions ("lumora"): Meta+F8 and
+    // Meta+F7, which the first bind offers to the new component.
+    for (const char* action : {"screen", "window"}) {
+        ASSERT_TRUE(kglobalaccel("doRegister", actionId(action)));
+        ASSERT_TRUE(kglobalaccel(
+            "setForeignShortcut",
+            actionId(action) + (action[0] == 's' ? " '[285212727]'" : " '[285212726]'")));
+    }
     Notifications notifications;
     for (int run = 0; run < 2; ++run) {
         Program lumora(program);
@@ -287,6 +296,9 @@ TEST(KdePlasma, Plasma6RegistersBindsOnceAndItsKeysCapture) {
         ASSERT_TRUE(waitUntil(
             [&] { return lumora.errors().find("capture keys: ") != std::string::npos; }, 60s))
             << lumora.errors();
+        const std::string keys = lumora.errors().substr(lumora.errors().find("capture keys: "));
+        EXPECT_NE(keys.find("F8"), std::string::npos) << keys;
+        EXPECT_NE(keys.find("F7"), std::string::npos) << keys;
         EXPECT_TRUE(waitUntil([&] { return settingsPages() == 1; }, 10s)) << "run " << run << "\n"
                                                                           << readTextFile(busLog);
         EXPECT_EQ(lumora.errors().find("register"), std::string::npos) << lumora.errors();

@@ -362,6 +362,12 @@ TEST(GlobalShortcutsPortal, BindsScreenToPrintAndWindowToInsert) {
     EXPECT_EQ(virtualKeyOfShortcut("screen"), kVkPrintScreen);
     EXPECT_EQ(virtualKeyOfShortcut("window"), kVkInsert);
     EXPECT_EQ(virtualKeyOfShortcut("other"), 0);
+    // Keys as kglobalaccel keeps them (Qt codes with modifier bits), as triggers.
+    EXPECT_EQ(portalTriggerOfKdeKey(0x10000000 | 0x01000037), "LOGO+F8");
+    EXPECT_EQ(portalTriggerOfKdeKey(0x06000000 | 0x01000009), "CTRL+SHIFT+Print");
+    EXPECT_EQ(portalTriggerOfKdeKey(0x08000000 | 'K'), "ALT+k");
+    EXPECT_EQ(portalTriggerOfKdeKey(0x01000006), "Insert");
+    EXPECT_EQ(portalTriggerOfKdeKey(0x04000000 | 0x01001103), "");  // no name known here
 }
 
 TEST(WaylandEnvironment, DesktopComesFromTheSessionsNames) {
