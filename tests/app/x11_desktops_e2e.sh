@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `lumora --capture` on X11 desktops as people run them, each on an X server of its own: xfwm4
-# with its compositor and mutter in X11 mode, each with a window that draws its own title bar
-# (gtk3-demo) and one the manager frames (xterm): every window capture equals the screen where
+# with its compositor, mutter in X11 mode and kwin_x11, each with a window that draws its own
+# title bar (gtk3-demo) and one the manager frames (xterm): every window capture equals the screen where
 # the window is seen (AE 0), without the invisible shadow or resize borders around it. Two RandR
 # monitors (the second one primary) and two Xinerama heads: the screen capture is exactly the
 # primary one. With nothing focused, a window capture fails and writes nothing.
@@ -144,6 +144,11 @@ walk() {
 walk xfwm4 xfwm4 --compositor=on
 # The frame window is larger than what is seen here: the difference is the point of this walk.
 walk mutter mutter --x11 --replace --sm-disable
+if command -v kwin_x11 >/dev/null; then
+    walk kwin kwin_x11 --replace
+else
+    echo "x11_desktops_e2e: kwin_x11 is not installed; KWin's window captures not checked"
+fi
 
 # Two RandR monitors on one output, the right one primary; an xterm marks it. Nothing has the
 # focus (no window manager): a window capture is refused and leaves no file.
