@@ -78,23 +78,21 @@ std::vector<ScreenRect> placesInPicture(std::span<const ScreenRect> onScreen, Sc
     if (area.width <= 0 || area.height <= 0 || pictureWidth <= 0 || pictureHeight <= 0)
         return places;
     // Scaled outwards: a pixel the window touches at all is left out.
+    auto map = [](std::int64_t v, std::int64_t origin, std::int64_t length, std::int64_t pixels,
+                  bool up) {
+        const std::int64_t scaled = (v - origin) * pixels;
+        std::int64_t mapped = scaled / length;
+        if (up && scaled % length > 0)
+            ++mapped;
+        if (!up && scaled % length < 0)
+            --mapped;
+        return std::clamp<std::int64_t>(mapped, 0, pixels);
+    };
     auto mapX = [&](std::int64_t x, bool up) {
-        const std::int64_t scaled = (x - area.x) * pictureWidth;
-        std::int64_t v = scaled / area.width;
-        if (up && scaled % area.width > 0)
-            ++v;
-        if (!up && scaled % area.width < 0)
-            --v;
-        return std::clamp<std::int64_t>(v, 0, pictureWidth);
+        return map(x, area.x, area.width, pictureWidth, up);
     };
     auto mapY = [&](std::int64_t y, bool up) {
-        const std::int64_t scaled = (y - area.y) * pictureHeight;
-        std::int64_t v = scaled / area.height;
-        if (up && scaled % area.height > 0)
-            ++v;
-        if (!up && scaled % area.height < 0)
-            --v;
-        return std::clamp<std::int64_t>(v, 0, pictureHeight);
+        return map(y, area.y, area.height, pictureHeight, up);
     };
     for (const ScreenRect& r : onScreen) {
         if (r.width <= 0 || r.height <= 0)
